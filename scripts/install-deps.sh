@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, only those that are missing.
+# Usage: scripts/install-deps.sh build|run|test|fixtures|bench
+set -euo pipefail
+
+build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev libquazip1-qt5-dev)
+run=("${build[@]}" fonts-wqy-microhei)
+test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei)
+fixtures=(python3-openpyxl libreoffice-calc)
+bench=("${build[@]}" zint valgrind time)
+
+case "${1:-}" in
+    build) wanted=("${build[@]}") ;;
+    run) wanted=("${run[@]}") ;;
+    test) wanted=("${test[@]}") ;;
+    fixtures) wanted=("${fixtures[@]}") ;;
+    bench) wanted=("${bench[@]}") ;;
+    *) echo "usage: $0 build|run|test|fixtures|bench" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$pkg")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,232 @@
+#include "ui/kestrova.h"
+
+#include "logcapture.h"
+#include "qrdecode.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Module scale and covered square, read off the image: the top-left finder
+// pattern is 7 modules wide and the top-right one ends the covered columns.
+struct Geometry
+{
+    int scale = 0;
+    int covered = 0;
+    int modules() const { return scale ? covered / scale : 0; }
+};
+
+Geometry measure(const QImage &image)
+{
+    Geometry g;
+    int firstWhite = 0;
+    while (firstWhite < image.width() && image.pixel(firstWhite, 0) == 0xff000000)
+        ++firstWhite;
+    g.scale = firstWhite / 7;
+    for (int x = image.width() - 1; x >= 0; --x) {
+        if (image.pixel(x, 0) == 0xff000000) {
+            g.covered = x + 1;
+            break;
+        }
+    }
+    return g;
+}
+
+bool isWhite(const QImage &image, int x0, int y0, int x1, int y1)
+{
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            if (image.pixel(x, y) != 0xffffffff)
+                return false;
+    return true;
+}
+
+// Every module is a uniform s x s square of black or white.
+bool modulesAreSquares(const QImage &image, const Geometry &g)
+{
+    for (int my = 0; my < g.modules(); ++my) {
+        for (int mx = 0; mx < g.modules(); ++mx) {
+            const QRgb first = image.pixel(mx * g.scale, my * g.scale);
+            if (first != 0xff000000 && first != 0xffffffff)
+                return false;
+            for (int j = 0; j < g.scale; ++j)
+                for (int i = 0; i < g.scale; ++i)
+                    if (image.pixel(mx * g.scale + i, my * g.scale + j) != first)
+                        return false;
+        }
+    }
+    return true;
+}
+
+// The 7 x 7 finder pattern with its top-left module at pixel (x, y).
+bool finderAt(const QImage &image, int x, int y, int s)
+{
+    for (int my = 0; my < 7; ++my) {
+        for (int mx = 0; mx < 7; ++mx) {
+            const bool ring = mx == 0 || my == 0 || mx == 6 || my == 6;
+            const bool core = mx >= 2 && mx <= 4 && my >= 2 && my <= 4;
+            const QRgb want = ring || core ? 0xff000000 : 0xffffffff;
+            if (image.pixel(x + mx * s, y + my * s) != want)
+                return false;
+        }
+    }
+    return true;
+}
+
+QString chinese(int count)
+{
+    const QString cycle = QStringLiteral("二维码生成工具装置板卡检验");
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += cycle.at(i % cycle.size());
+    return text;
+}
+
+} // namespace
+
+class TestRenderer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void roundTrip_data();
+    void roundTrip();
+    void geometry_data();
+    void geometry();
+    void capacityLimit();
+    void failuresLeaveFileAlone();
+    void writesPngWhateverTheSuffix();
+    void stopsAtFirstNul();
+
+private:
+    QTemporaryDir m_dir;
+    Kestrova m_window;
+};
+
+void TestRenderer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    if (!haveZbar())
+        QFAIL("zbarimg (zbar-tools) is needed to check the images");
+}
+
+void TestRenderer::roundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ascii") << QStringLiteral("Hello, World 123");
+    QTest::newRow("lower case stays lower") << QStringLiteral("abc");
+    QTest::newRow("mixed case") << QStringLiteral("MiXeD cAsE 42");
+    QTest::newRow("chinese") << QStringLiteral("二维码生成工具");
+    QTest::newRow("separators") << QStringLiteral("Relay panel; 2024-01-02; 2024-03-16; Zone 3");
+    QTest::newRow("version 21, one pixel modules") << QString(900, QLatin1Char('k'));
+    QTest::newRow("984 chinese characters") << chinese(984);
+}
+
+void TestRenderer::roundTrip()
+{
+    QFETCH(QString, text);
+    const QString path = m_dir.filePath(QStringLiteral("round.png"));
+    QVERIFY(m_window.generateQrCodeImage(text, path));
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(200, 200));
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    bool ok = false;
+    const QByteArray decoded = decodeQrFile(path, &ok);
+    QVERIFY(ok);
+    QCOMPARE(QString::fromUtf8(decoded), text);
+}
+
+void TestRenderer::geometry_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("modules");
+    QTest::addColumn<int>("scale");
+    QTest::newRow("version 1") << QStringLiteral("abc") << 21 << 9;
+    QTest::newRow("version 2") << QStringLiteral("abcdefghijklmnopqrstu") << 25 << 8;
+    QTest::newRow("version 21") << QString(900, QLatin1Char('k')) << 101 << 1;
+}
+
+void TestRenderer::geometry()
+{
+    QFETCH(QString, text);
+    QFETCH(int, modules);
+    QFETCH(int, scale);
+    const QString path = m_dir.filePath(QStringLiteral("geometry.png"));
+    QVERIFY(m_window.generateQrCodeImage(text, path));
+    const QImage image(path);
+    const Geometry g = measure(image);
+    QCOMPARE(g.scale, scale);
+    QCOMPARE(g.modules(), modules);
+    const int covered = modules * scale;
+    QCOMPARE(g.covered, covered);
+    QVERIFY(modulesAreSquares(image, g));
+    // No quiet zone: the finders touch the top and left edges and end at the covered edge.
+    QVERIFY(finderAt(image, 0, 0, scale));
+    QVERIFY(finderAt(image, covered - 7 * scale, 0, scale));
+    QVERIFY(finderAt(image, 0, covered - 7 * scale, scale));
+    // The strip right and bottom is white.
+    QVERIFY(isWhite(image, covered, 0, 200, 200));
+    QVERIFY(isWhite(image, 0, covered, 200, 200));
+}
+
+void TestRenderer::capacityLimit()
+{
+    const QString path = m_dir.filePath(QStringLiteral("limit.png"));
+    QVERIFY(m_window.generateQrCodeImage(chinese(984), path));
+    const QImage fits(path);
+    QCOMPARE(measure(fits).modules(), 177);
+
+    LogCapture log;
+    QVERIFY(!m_window.generateQrCodeImage(chinese(985), path));
+    QCOMPARE(log.debugLines(), QStringList{QStringLiteral("Failed to generate QR code.")});
+    QCOMPARE(QImage(path), fits);
+}
+
+void TestRenderer::failuresLeaveFileAlone()
+{
+    const QString path = m_dir.filePath(QStringLiteral("kept.png"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+    old.close();
+
+    {
+        LogCapture log;
+        QVERIFY(!m_window.generateQrCodeImage(QString(), path));
+        QCOMPARE(log.debugLines(), QStringList{QStringLiteral("Failed to generate QR code.")});
+    }
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old content"));
+    old.close();
+
+    LogCapture log;
+    QVERIFY(!m_window.generateQrCodeImage(QStringLiteral("abc"), m_dir.filePath(QStringLiteral("missing/x.png"))));
+    QCOMPARE(log.debugLines(), QStringList{QStringLiteral("Failed to save QR code image.")});
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestRenderer::writesPngWhateverTheSuffix()
+{
+    const QString path = m_dir.filePath(QStringLiteral("picture.jpg"));
+    QVERIFY(m_window.generateQrCodeImage(QStringLiteral("suffix"), path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
+    QVERIFY(!QFile::exists(path + QStringLiteral(".png")));
+}
+
+void TestRenderer::stopsAtFirstNul()
+{
+    const QString path = m_dir.filePath(QStringLiteral("nul.png"));
+    const QString text = QStringLiteral("abc") + QChar(0) + QStringLiteral("def");
+    QVERIFY(m_window.generateQrCodeImage(text, path));
+    bool ok = false;
+    QCOMPARE(decodeQrFile(path, &ok), QByteArray("abc"));
+    QVERIFY(ok);
+}
+
+QTEST_MAIN(TestRenderer)
+#include "tst_renderer.moc"

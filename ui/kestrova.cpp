@@ -1,0 +1,30 @@
+#include "ui/kestrova.h"
+
+Kestrova::Kestrova(QWidget *parent)
+    : QWidget(parent)
+{
+    ui.setupUi(this);
+    connect(ui.excelBtn, &QPushButton::clicked, this, &Kestrova::createFromExcel);
+    connect(ui.pngBtn, &QPushButton::clicked, this, &Kestrova::savePngtoPath);
+    connect(ui.textEdit, &QTextEdit::textChanged, this, &Kestrova::createBtnClicked);
+}
+
+Kestrova::~Kestrova()
+{
+    disconnect();
+}
+
+QString Kestrova::getTextStr()
+{
+    return ui.textEdit->toPlainText();
+}
+
+void Kestrova::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+}
+
+void Kestrova::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "xlsxcell.h"
+#include "xlsxcellrange.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+namespace QXlsx {
+
+// An .xlsx workbook read from disk. A file that cannot be read as a workbook
+// gives a document that is not loaded and has no sheets; it is never touched.
+class Document : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Document(const QString &xlsxName, QObject *parent = nullptr);
+    ~Document() override;
+
+    bool isLoaded() const;
+    bool isDate1904() const;
+
+    QStringList sheetNames() const;
+    bool selectSheet(const QString &name);
+
+    // Range of the cells present in the selected sheet; invalid when it has none.
+    CellRange dimension() const;
+    // The cell at (row, column) of the selected sheet, or null when none is there.
+    // The pointer stays valid for the life of the document.
+    Cell *cellAt(int row, int column) const;
+
+    // Writes the package to xlsxName atomically, the selected sheet marked active.
+    bool saveAs(const QString &xlsxName) const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace QXlsx
