@@ -6,6 +6,9 @@
 #include <QPushButton>
 
 namespace {
+// The newest driver answers; older ones still alive stand aside.
+ModalDriver *current = nullptr;
+
 QString plain(QString text)
 {
     return text.remove(QLatin1Char('&'));
@@ -14,9 +17,16 @@ QString plain(QString text)
 
 ModalDriver::ModalDriver()
 {
+    current = this;
     m_timer.setInterval(5);
     connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
     m_timer.start();
+}
+
+ModalDriver::~ModalDriver()
+{
+    if (current == this)
+        current = nullptr;
 }
 
 ModalDriver &ModalDriver::then(Step step)
@@ -27,6 +37,8 @@ ModalDriver &ModalDriver::then(Step step)
 
 void ModalDriver::poll()
 {
+    if (current != this)
+        return;
     QWidget *window = QApplication::activeModalWidget();
     if (!window || !window->isVisible() || window == m_last)
         return;

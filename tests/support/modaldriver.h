@@ -14,12 +14,14 @@ class QFileDialog;
 // Answers the modal windows that the code under test opens, one step per
 // window in the order they appear. A window that finds no step left is
 // closed with result -1 and counted as unexpected, so a test never hangs.
+// Only the newest driver alive answers.
 class ModalDriver : public QObject
 {
 public:
     using Step = std::function<void(QWidget *)>;
 
     ModalDriver();
+    ~ModalDriver() override;
     ModalDriver &then(Step step);
 
     int handled() const { return m_next; }
