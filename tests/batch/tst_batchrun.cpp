@@ -1,0 +1,313 @@
+#include "ui/kestrova.h"
+
+#include "fixtures.h"
+#include "logcapture.h"
+#include "modaldriver.h"
+#include "qrdecode.h"
+#include "unprivileged.h"
+#include "urlcatcher.h"
+
+#include "xlsxdocument.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString deviceFolder = QStringLiteral("装置检验二维码");
+const QString boardFolder = QStringLiteral("板卡检验二维码");
+
+struct Run
+{
+    FileDialogSeen dialog;
+    BoxSeen box;
+    QStringList log;
+    QList<QUrl> urls;
+    int unexpected = 0;
+};
+
+QStringList filesIn(const QString &folder)
+{
+    QDir dir(folder);
+    return dir.exists() ? dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)
+                        : QStringList{QStringLiteral("<no folder>")};
+}
+
+QString payloadOf(const QString &file)
+{
+    bool ok = false;
+    const QByteArray bytes = decodeQrFile(file, &ok);
+    return ok ? QString::fromUtf8(bytes) : QStringLiteral("<no code>");
+}
+
+QStringList failureLines(const QStringList &log)
+{
+    QStringList failures;
+    for (const QString &line : log)
+        if (line.endsWith(QStringLiteral(" 二维码生成失败\"")))
+            failures << line;
+    return failures;
+}
+
+} // namespace
+
+class TestBatchRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void workedExample_data();
+    void workedExample();
+    void openingTheWorkbook();
+    void cancelledDialog();
+    void sheetNamesDecide();
+    void twoDeviceSheetsAndAwkwardKeys();
+    void noMatchingSheet();
+    void readOnlyWorkbook();
+    void unreadableFiles_data();
+    void unreadableFiles();
+    void outputFolderTakenByAFile();
+
+private:
+    QString copyIn(const QString &name, const QString &as = QString());
+    Run run(const QString &workbook, const QString &answer);
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<Kestrova> m_window;
+};
+
+void TestBatchRun::init()
+{
+    m_home.reset(new QTemporaryDir);
+    m_work.reset(new QTemporaryDir);
+    qputenv("HOME", m_home->path().toUtf8());
+    QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("Desktop"))));
+    QVERIFY(QDir::setCurrent(m_work->path()));
+    m_window.reset(new Kestrova);
+    m_window->show();
+}
+
+void TestBatchRun::cleanup()
+{
+    m_window.reset();
+    QDir::setCurrent(QDir::tempPath());
+    m_work.reset();
+    m_home.reset();
+}
+
+QString TestBatchRun::copyIn(const QString &name, const QString &as)
+{
+    const QString target = m_work->filePath(as.isEmpty() ? name : as);
+    QFile::copy(fixture(name), target);
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    return target;
+}
+
+Run TestBatchRun::run(const QString &workbook, const QString &answer)
+{
+    Run result;
+    UrlCatcher catcher;
+    LogCapture log;
+    ModalDriver driver;
+    driver.then(answerFileDialog(&result.dialog, workbook)).then(answerBox(&result.box, answer));
+    m_window->findChild<QPushButton *>(QStringLiteral("excelBtn"))->click();
+    result.log = log.debugLines();
+    result.urls = catcher.urls;
+    result.unexpected = driver.unexpected();
+    return result;
+}
+
+void TestBatchRun::workedExample_data()
+{
+    QTest::addColumn<QString>("workbook");
+    QTest::newRow("openpyxl") << "worked.xlsx";
+    QTest::newRow("LibreOffice Calc") << "worked_calc.xlsx";
+}
+
+void TestBatchRun::workedExample()
+{
+    QFETCH(QString, workbook);
+    const QString path = copyIn(workbook);
+    const Run r = run(path, QStringLiteral("取消"));
+
+    QVERIFY(r.dialog.seen);
+    QVERIFY(!r.dialog.save);
+    QCOMPARE(r.dialog.parent, m_window.get());
+    QCOMPARE(r.dialog.title, QStringLiteral("选择文件"));
+    QCOMPARE(r.dialog.directory, m_home->filePath(QStringLiteral("Desktop")));
+    QCOMPARE(r.dialog.filters, (QStringList{"(*.xlsx)", "(*.xls)", "(*.csv)"}));
+    QCOMPARE(r.dialog.selectedFilter, QStringLiteral("(*.xlsx)"));
+
+    QVERIFY(r.box.seen);
+    QCOMPARE(r.box.icon, QMessageBox::Information);
+    QCOMPARE(r.box.parent, m_window.get());
+    QCOMPARE(r.box.title, QStringLiteral("提示"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(r.box.buttons, (QStringList{"打开文件", "取消"}));
+    QCOMPARE(r.box.defaultIndex, 0);
+    QVERIFY(!r.box.hasEscape);
+    QCOMPARE(r.unexpected, 0);
+    QVERIFY(r.urls.isEmpty());
+
+    // The device rows in row order; no line for the board sheet or the notes.
+    QCOMPARE(r.log, (QStringList{R"("Relay panel; 2024-01-01; 2024-03-15; Zone 3")", R"("2024-03-16; 7")",
+                                 R"("Spare relay; ")"}));
+    const QString devices = m_work->filePath(deviceFolder);
+    const QString boards = m_work->filePath(boardFolder);
+    QCOMPARE(filesIn(devices), (QStringList{".png", "DEV-01.png", "DEV-02.png"}));
+    QCOMPARE(filesIn(boards), (QStringList{"BRD-7.png", "BRD-7_CPU.png"}));
+    QCOMPARE(payloadOf(devices + "/DEV-01.png"), QStringLiteral("Relay panel; 2024-01-01; 2024-03-15; Zone 3"));
+    QCOMPARE(payloadOf(devices + "/.png"), QStringLiteral("Spare relay; "));
+    QCOMPARE(payloadOf(boards + "/BRD-7_CPU.png"), QStringLiteral("CPU; V3.0; SN125; 2024-04-18; "));
+    QCOMPARE(payloadOf(boards + "/BRD-7.png"), QStringLiteral("V2.2; SN124; 2024-01-09; 2024-01-19; OK"));
+
+    // Saved back: same sheets, same cells, the last sheet now the active one.
+    QXlsx::Document saved(path);
+    QVERIFY(saved.isLoaded());
+    QCOMPARE(saved.sheetNames(), (QStringList{"notes", "device_list", "board_2024"}));
+    QCOMPARE(saved.dimension().lastColumn(), 8);
+    QVERIFY(saved.selectSheet(QStringLiteral("device_list")));
+    QCOMPARE(saved.cellAt(2, 1)->value().toString(), QStringLiteral("DEV-01"));
+    QCOMPARE(saved.cellAt(2, 4)->value().toDouble(), 45366.5);
+    QVERIFY(!saved.cellAt(4, 1));
+}
+
+void TestBatchRun::openingTheWorkbook()
+{
+    const QString path = copyIn(QStringLiteral("worked.xlsx"));
+    const Run r = run(path, QStringLiteral("打开文件"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(r.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
+}
+
+void TestBatchRun::cancelledDialog()
+{
+    const Run r = run(QString(), QStringLiteral("OK"));
+    QVERIFY(r.dialog.seen);
+    QCOMPARE(r.box.icon, QMessageBox::Warning);
+    QCOMPARE(r.box.title, QStringLiteral("警告"));
+    QCOMPARE(r.box.text, QStringLiteral("选择文件路径为空"));
+    QCOMPARE(r.box.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(r.unexpected, 0);
+    QCOMPARE(filesIn(m_work->path()), QStringList());
+}
+
+void TestBatchRun::sheetNamesDecide()
+{
+    const Run r = run(copyIn(QStringLiteral("names.xlsx")), QStringLiteral("取消"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    // Exact-case substrings, "device" first: Device1, BOARD and other are skipped.
+    QCOMPARE(filesIn(m_work->filePath(deviceFolder)), QStringList{"DB.png"});
+    QCOMPARE(filesIn(m_work->filePath(boardFolder)), (QStringList{"BS_plural.png", "MB_suffix.png"}));
+    QCOMPARE(r.log, QStringList{R"("device and board")"});
+}
+
+void TestBatchRun::twoDeviceSheetsAndAwkwardKeys()
+{
+    const Run r = run(copyIn(QStringLiteral("twodevices.xlsx")), QStringLiteral("取消"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    const QString devices = m_work->filePath(deviceFolder);
+    QCOMPARE(filesIn(devices), (QStringList{".png", "50%2 off.png", "ONLY_A.png", "SAME.png"}));
+    QCOMPARE(payloadOf(devices + "/SAME.png"), QStringLiteral("from b"));
+    QCOMPARE(payloadOf(devices + "/.png"), QStringLiteral("no key"));
+    QCOMPARE(payloadOf(devices + "/50%2 off.png"), QStringLiteral("percent"));
+    // Keys that would leave the folder, or need a sub-folder, are not written.
+    QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("escape.png"))));
+    QVERIFY(!QFile::exists(QStringLiteral("/abs.png")));
+    const QStringList failures = failureLines(r.log);
+    QCOMPARE(failures.size(), 4);
+    QCOMPARE(failures.at(0), "\"" + devices + "/../escape.png parent 二维码生成失败\"");
+    QCOMPARE(failures.at(1), "\"" + devices + "//abs.png absolute 二维码生成失败\"");
+    QCOMPARE(failures.at(2), "\"" + devices + "/back\\\\slash.png backslash 二维码生成失败\"");
+    QCOMPARE(failures.at(3), "\"" + devices + "/sub/dir.png nested 二维码生成失败\"");
+}
+
+void TestBatchRun::noMatchingSheet()
+{
+    const QString path = copyIn(QStringLiteral("nomatch.xlsx"));
+    const Run r = run(path, QStringLiteral("取消"));
+    QCOMPARE(r.box.title, QStringLiteral("提示"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(filesIn(m_work->path()), QStringList{"nomatch.xlsx"});
+    QXlsx::Document saved(path);
+    QCOMPARE(saved.sheetNames(), (QStringList{"summary", "Device"}));
+}
+
+void TestBatchRun::readOnlyWorkbook()
+{
+    const QString path = copyIn(QStringLiteral("worked.xlsx"));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    makeWorldAccessible(m_work->path());
+    makeWorldAccessible(m_home->path());
+    makeWorldAccessible(m_home->filePath(QStringLiteral("Desktop")));
+    const QByteArray before = fileBytes(path);
+
+    Run r;
+    {
+        Unprivileged nobody;
+        QVERIFY(nobody.active());
+        r = run(path, QStringLiteral("OK"));
+    }
+    QCOMPARE(r.box.icon, QMessageBox::Warning);
+    QCOMPARE(r.box.title, QStringLiteral("警告"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成失败"));
+    QCOMPARE(filesIn(m_work->filePath(deviceFolder)), (QStringList{".png", "DEV-01.png", "DEV-02.png"}));
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestBatchRun::unreadableFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("xls") << "worked.xls";
+    QTest::newRow("csv") << "list.csv";
+    QTest::newRow("truncated xlsx") << "truncated.xlsx";
+}
+
+void TestBatchRun::unreadableFiles()
+{
+    QFETCH(QString, name);
+    QString path;
+    if (name == QLatin1String("truncated.xlsx")) {
+        const QByteArray whole = fileBytes(fixture(QStringLiteral("worked.xlsx")));
+        path = m_work->filePath(name);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(whole.left(whole.size() / 2));
+    } else {
+        path = copyIn(name);
+    }
+    const QByteArray before = fileBytes(path);
+    QVERIFY(!before.isEmpty());
+
+    const Run r = run(path, QStringLiteral("OK"));
+    QCOMPARE(r.box.icon, QMessageBox::Warning);
+    QCOMPARE(r.box.title, QStringLiteral("警告"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成失败"));
+    QCOMPARE(r.unexpected, 0);
+    QCOMPARE(filesIn(m_work->path()), QStringList{name});
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestBatchRun::outputFolderTakenByAFile()
+{
+    const QString path = copyIn(QStringLiteral("worked.xlsx"));
+    QFile blocker(m_work->filePath(deviceFolder));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    const Run r = run(path, QStringLiteral("取消"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    // Every device record fails, in ascending key order; the boards are written.
+    const QString devices = m_work->filePath(deviceFolder);
+    QCOMPARE(failureLines(r.log),
+             (QStringList{"\"" + devices + "/.png Spare relay;  二维码生成失败\"",
+                          "\"" + devices + "/DEV-01.png Relay panel; 2024-01-01; 2024-03-15; Zone 3 二维码生成失败\"",
+                          "\"" + devices + "/DEV-02.png 2024-03-16; 7 二维码生成失败\""}));
+    QCOMPARE(filesIn(m_work->filePath(boardFolder)), (QStringList{"BRD-7.png", "BRD-7_CPU.png"}));
+}
+
+QTEST_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"
