@@ -1,18 +1,136 @@
-// Placeholder until the reader lands: every file reads as unloaded.
 #include "xlsxdocument.h"
+
+#include "xlsxworkbook.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
 namespace QXlsx {
 
-struct Document::Private {};
+namespace {
 
-Document::Document(const QString &, QObject *parent) : QObject(parent), d(new Private) {}
+// Read whole into memory; a workbook this program handles is far smaller.
+constexpr qint64 MaxFileBytes = 512 * 1024 * 1024;
+
+} // namespace
+
+struct Document::Private
+{
+    std::unique_ptr<detail::Workbook> book;
+    int selected = 0;
+
+    detail::Sheet *sheet() const
+    {
+        return book ? &book->sheets[size_t(selected)] : nullptr;
+    }
+};
+
+Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), d(new Private)
+{
+    QFile file(xlsxName);
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential() || file.size() > MaxFileBytes)
+        return;
+    const QByteArray bytes = file.read(MaxFileBytes + 1);
+    file.close();
+    if (bytes.size() > MaxFileBytes)
+        return;
+    d->book = detail::readWorkbook(bytes);
+    if (d->book) {
+        const int active = d->book->activeTab;
+        d->selected = active < int(d->book->sheets.size()) ? active : 0;
+    }
+}
+
 Document::~Document() = default;
-bool Document::isLoaded() const { return false; }
-bool Document::isDate1904() const { return false; }
-QStringList Document::sheetNames() const { return {}; }
-bool Document::selectSheet(const QString &) { return false; }
-CellRange Document::dimension() const { return {}; }
-Cell *Document::cellAt(int, int) const { return nullptr; }
-bool Document::saveAs(const QString &) const { return false; }
+
+bool Document::isLoaded() const
+{
+    return d->book != nullptr;
+}
+
+bool Document::isDate1904() const
+{
+    return d->book && d->book->date1904;
+}
+
+QStringList Document::sheetNames() const
+{
+    QStringList names;
+    if (d->book) {
+        for (const detail::Sheet &sheet : d->book->sheets)
+            names.append(sheet.name);
+    }
+    return names;
+}
+
+bool Document::selectSheet(const QString &name)
+{
+    if (!d->book)
+        return false;
+    const auto &sheets = d->book->sheets;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        if (sheets[i].name == name) {
+            d->selected = int(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+CellRange Document::dimension() const
+{
+    const detail::Sheet *sheet = d->sheet();
+    return sheet ? sheet->range : CellRange();
+}
+
+Cell *Document::cellAt(int row, int column) const
+{
+    detail::Sheet *sheet = d->sheet();
+    return sheet ? sheet->find(row, column) : nullptr;
+}
+
+bool Document::saveAs(const QString &xlsxName) const
+{
+    if (!d->book)
+        return false;
+    detail::Workbook &book = *d->book;
+
+    int replaced = -1;
+    QByteArray edited;
+    if (d->selected != book.activeTab) {
+        QByteArray xml;
+        int tab = -1;
+        int first = -1;
+        // The edited part is read back to be sure the edit did what it should.
+        if (!detail::workbookPart(book, &xml) || !detail::markActiveTab(xml, d->selected, &edited)
+            || !detail::readBookView(edited, &tab, &first) || tab != d->selected || first > tab)
+            return false;
+        replaced = book.workbookEntry;
+    }
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!detail::writePackage(book.package, replaced, edited, &buffer))
+        return false;
+    buffer.close();
+
+    // QSaveFile renames over the target, which would replace even a read-only file.
+    const QFileInfo target(xlsxName);
+    if (target.exists()) {
+        QFile probe(xlsxName);
+        if (target.isDir() || !probe.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+    }
+    QSaveFile file(xlsxName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(buffer.data()) != buffer.data().size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
 
 } // namespace QXlsx

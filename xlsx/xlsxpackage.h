@@ -1,0 +1,88 @@
+#pragma once
+
+// The zip container of a workbook, held in memory.
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipfileinfo.h>
+
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+namespace QXlsx {
+namespace detail {
+
+struct PackageEntry
+{
+    QuaZipFileInfo64 info;
+    unz64_file_pos pos {};
+};
+
+class Package
+{
+public:
+    Package();
+    ~Package();
+    Package(const Package &) = delete;
+    Package &operator=(const Package &) = delete;
+
+    // Lists the entries of the zip in bytes; false when it is not a usable zip.
+    bool open(const QByteArray &bytes);
+
+    const QByteArray &bytes() const { return m_bytes; }
+    const std::vector<PackageEntry> &entries() const { return m_entries; }
+    // Index of the entry with this name (ASCII case ignored, as part names are), or -1.
+    int find(const QString &name) const;
+
+    // Opens entry index on file, inflating or raw.
+    bool openEntry(int index, QuaZipFile *file, bool raw, int *method = nullptr, int *level = nullptr);
+
+    QuaZip *zip() { return &m_zip; }
+
+private:
+    QByteArray m_bytes;
+    QBuffer m_buffer;
+    QuaZip m_zip;
+    std::vector<PackageEntry> m_entries;
+    QHash<QString, int> m_index;
+};
+
+// Inflates one entry chunk by chunk, failing once more than cap bytes come out
+// (the bytes actually inflated are counted; the sizes in the headers are not trusted).
+class EntryReader
+{
+public:
+    EntryReader(Package &package, int index, qint64 cap);
+    ~EntryReader();
+
+    // Next chunk into *chunk; false at the end of the entry or on failure.
+    bool next(QByteArray *chunk);
+    bool failed() const { return m_failed; }
+    bool atEnd() const { return m_done; }
+    qint64 inflated() const { return m_inflated; }
+
+private:
+    void finish();
+
+    QuaZipFile m_file;
+    qint64 m_cap;
+    qint64 m_inflated = 0;
+    bool m_open = false;
+    bool m_failed = false;
+    bool m_done = false;
+};
+
+// Writes every entry of source, in order, to out: each copied raw (its compressed
+// bytes, CRC and sizes unchanged) except entry replaced, whose content becomes
+// replacement (deflated afresh). replaced may be -1.
+bool writePackage(Package &source, int replaced, const QByteArray &replacement, QIODevice *out);
+
+} // namespace detail
+} // namespace QXlsx

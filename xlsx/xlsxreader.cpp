@@ -1,0 +1,815 @@
+// Reads the parts of a workbook package: relationships, the workbook part, the
+// shared strings and each worksheet's cells.
+
+#include "xlsxworkbook.h"
+#include "xlsxxml.h"
+
+#include <QDateTime>
+#include <QUrl>
+#include <QVector>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <string_view>
+
+namespace QXlsx {
+namespace detail {
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+// Guards against hostile files. The 100,000 x 8 benchmark workbook inflates to
+// about 40 MB of sheet XML and holds 800,000 cells: these leave a wide margin
+// while keeping a hostile file to a few hundred MB and a few seconds.
+constexpr qint64 MaxSheetPartBytes = 128 * MiB; // one worksheet or the shared strings
+constexpr qint64 MaxOtherPartBytes = 16 * MiB; // relationships, the workbook part
+constexpr qint64 MaxInflatedBytes = 256 * MiB; // all parts read, together
+constexpr int MaxCells = 4000000; // over all sheets
+constexpr int MaxSharedStrings = 4000000;
+constexpr int MaxSheets = 10000;
+
+const char *const RelationshipNamespaces[] = {
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+    "http://purl.oclc.org/ooxml/officeDocument/relationships",
+};
+constexpr int RelationshipNamespaceCount = 2;
+
+struct Limits
+{
+    qint64 inflateLeft = MaxInflatedBytes;
+    int cellsLeft = MaxCells;
+};
+
+using Token = XmlReader::Token;
+
+std::string_view trimmed(std::string_view s)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!s.empty() && space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool parseUInt(std::string_view text, int max, int *out)
+{
+    text = trimmed(text);
+    if (text.empty() || text.size() > 10)
+        return false;
+    qint64 v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v > max)
+        return false;
+    *out = int(v);
+    return true;
+}
+
+bool parseBool(std::string_view text, bool *out)
+{
+    text = trimmed(text);
+    if (text == "1" || text == "true")
+        *out = true;
+    else if (text == "0" || text == "false")
+        *out = false;
+    else
+        return false;
+    return true;
+}
+
+bool parseDouble(std::string_view text, double *out)
+{
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    double v = 0;
+    const char *end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, v);
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(v))
+        return false;
+    *out = v;
+    return true;
+}
+
+// "B12" → row 12, column 2.
+bool parseReference(std::string_view ref, int *row, int *column)
+{
+    const size_t n = ref.size();
+    size_t i = 0;
+    int c = 0;
+    while (i < n) {
+        const char u = ref[i];
+        int letter;
+        if (u >= 'A' && u <= 'Z')
+            letter = u - 'A' + 1;
+        else if (u >= 'a' && u <= 'z')
+            letter = u - 'a' + 1;
+        else
+            break;
+        if (++i > 3)
+            return false;
+        c = c * 26 + letter;
+    }
+    if (i == 0 || i == n || c > MaxColumn)
+        return false;
+    int r = 0;
+    for (; i < n; ++i) {
+        const char u = ref[i];
+        if (u < '0' || u > '9')
+            return false;
+        r = r * 10 + (u - '0');
+        if (r > MaxRow)
+            return false;
+    }
+    if (r < 1)
+        return false;
+    *row = r;
+    *column = c;
+    return true;
+}
+
+int hexValue(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// Strings in a workbook carry characters XML cannot hold as _xHHHH_.
+QString unescapeText(const std::string &utf8)
+{
+    QString s = QString::fromUtf8(utf8.data(), int(utf8.size()));
+    if (utf8.find("_x") == std::string::npos)
+        return s;
+    QString out;
+    out.reserve(s.size());
+    int i = 0;
+    while (i < s.size()) {
+        if (i + 6 < s.size() && s.at(i) == QLatin1Char('_') && s.at(i + 1) == QLatin1Char('x')
+            && s.at(i + 6) == QLatin1Char('_')) {
+            int code = 0;
+            int k = 2;
+            for (; k < 6; ++k) {
+                const int h = hexValue(s.at(i + k));
+                if (h < 0)
+                    break;
+                code = code * 16 + h;
+            }
+            if (k == 6) {
+                out.append(QChar(ushort(code)));
+                i += 7;
+                continue;
+            }
+        }
+        out.append(s.at(i++));
+    }
+    return out;
+}
+
+// Collects the text of an <si> or <is> element at depth base: its <t>, or the
+// <t> of its <r> runs, leaving out phonetic runs.
+struct TextCollector
+{
+    int base = 0;
+    bool inRun = false;
+    bool capture = false;
+    std::string text;
+
+    void reset(int depth)
+    {
+        base = depth;
+        inRun = capture = false;
+        text.clear();
+    }
+    void start(const XmlReader &x)
+    {
+        if (x.depth() == base + 1) {
+            inRun = x.nameIs("r");
+            capture = x.nameIs("t");
+        } else if (x.depth() == base + 2 && inRun) {
+            capture = x.nameIs("t");
+        }
+    }
+    void end(int depth)
+    {
+        capture = false;
+        if (depth == base + 1)
+            inRun = false;
+    }
+};
+
+struct Relationship
+{
+    QString id;
+    std::string type;
+    QString target;
+    bool external = false;
+};
+
+using Relationships = std::vector<Relationship>;
+
+bool hasType(const Relationship &rel, const char *kind)
+{
+    const std::string_view type = rel.type;
+    for (const char *base : RelationshipNamespaces) {
+        const std::string_view prefix = base;
+        if (type.size() > prefix.size() && type.substr(0, prefix.size()) == prefix && type[prefix.size()] == '/'
+            && type.substr(prefix.size() + 1) == kind)
+            return true;
+    }
+    return false;
+}
+
+bool parseRelationships(XmlReader &x, Relationships *rels)
+{
+    std::string mode;
+    for (;;) {
+        const Token t = x.next();
+        if (t == Token::EndDocument)
+            return true;
+        if (t == Token::Invalid)
+            return false;
+        if (t != Token::StartElement)
+            continue;
+        if (x.depth() == 1 && !x.nameIs("Relationships"))
+            return false;
+        if (x.depth() == 2 && x.nameIs("Relationship")) {
+            Relationship rel;
+            x.attribute("Id", &rel.id);
+            x.attribute("Type", &rel.type);
+            x.attribute("Target", &rel.target);
+            rel.external = x.attribute("TargetMode", &mode) && mode == "External";
+            rels->push_back(std::move(rel));
+        }
+    }
+}
+
+struct SheetRef
+{
+    QString name;
+    QString relId;
+};
+
+struct WorkbookInfo
+{
+    bool date1904 = false;
+    bool hasView = false;
+    int activeTab = 0;
+    int firstSheet = 0;
+    std::vector<SheetRef> sheets;
+};
+
+bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
+{
+    enum Section { Other, BookViews, Sheets } section = Other;
+    std::string value;
+    for (;;) {
+        const Token t = x.next();
+        if (t == Token::EndDocument)
+            return true;
+        if (t == Token::Invalid)
+            return false;
+        if (t != Token::StartElement)
+            continue;
+        switch (x.depth()) {
+        case 1:
+            if (!x.nameIs("workbook"))
+                return false;
+            break;
+        case 2:
+            section = x.nameIs("bookViews") ? BookViews : x.nameIs("sheets") ? Sheets : Other;
+            if (x.nameIs("workbookPr") && x.attribute("date1904", &value) && !parseBool(value, &info->date1904))
+                return false;
+            break;
+        case 3:
+            if (section == BookViews && x.nameIs("workbookView") && !info->hasView) {
+                info->hasView = true;
+                if ((x.attribute("activeTab", &value) && !parseUInt(value, MaxSheets, &info->activeTab))
+                    || (x.attribute("firstSheet", &value) && !parseUInt(value, MaxSheets, &info->firstSheet)))
+                    return false;
+            } else if (section == Sheets && x.nameIs("sheet")) {
+                if (int(info->sheets.size()) >= MaxSheets)
+                    return false;
+                SheetRef ref;
+                x.attribute("name", &ref.name);
+                if (!x.attribute(RelationshipNamespaces, RelationshipNamespaceCount, "id", &value) || value.empty())
+                    return false;
+                ref.relId = QString::fromStdString(value);
+                info->sheets.push_back(std::move(ref));
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
+{
+    bool inItem = false;
+    TextCollector item;
+    for (;;) {
+        const Token t = x.next();
+        switch (t) {
+        case Token::EndDocument:
+            return true;
+        case Token::Invalid:
+            return false;
+        case Token::StartElement:
+            if (x.depth() == 1) {
+                if (!x.nameIs("sst"))
+                    return false;
+            } else if (x.depth() == 2) {
+                inItem = x.nameIs("si");
+                if (inItem)
+                    item.reset(2);
+            } else if (inItem) {
+                item.start(x);
+            }
+            break;
+        case Token::EndElement:
+            if (inItem && x.depth() == 2) {
+                if (strings->size() >= MaxSharedStrings)
+                    return false;
+                strings->append(unescapeText(item.text));
+                inItem = false;
+            } else if (inItem) {
+                item.end(x.depth());
+            }
+            break;
+        case Token::Text:
+            if (inItem && item.capture)
+                x.appendText(&item.text);
+            break;
+        }
+    }
+}
+
+enum class CellType { Number, Shared, String, Inline, Bool, Error, Date };
+
+bool parseCellType(std::string_view t, CellType *type)
+{
+    if (t == "n")
+        *type = CellType::Number;
+    else if (t == "s")
+        *type = CellType::Shared;
+    else if (t == "str")
+        *type = CellType::String;
+    else if (t == "inlineStr")
+        *type = CellType::Inline;
+    else if (t == "b")
+        *type = CellType::Bool;
+    else if (t == "e")
+        *type = CellType::Error;
+    else if (t == "d")
+        *type = CellType::Date;
+    else
+        return false;
+    return true;
+}
+
+class SheetParser
+{
+public:
+    SheetParser(Sheet *sheet, const QVector<QString> &strings, Limits &limits)
+        : m_sheet(sheet), m_strings(strings), m_limits(limits)
+    {
+    }
+
+    bool parse(XmlReader &x)
+    {
+        for (;;) {
+            switch (x.next()) {
+            case Token::EndDocument:
+                return finish();
+            case Token::Invalid:
+                return false;
+            case Token::StartElement:
+                if (!startElement(x))
+                    return false;
+                break;
+            case Token::EndElement:
+                if (!endElement(x.depth()))
+                    return false;
+                break;
+            case Token::Text:
+                if (m_captureValue)
+                    x.appendText(&m_value);
+                else if (m_inInline && m_inline.capture)
+                    x.appendText(&m_inline.text);
+                break;
+            }
+        }
+    }
+
+private:
+    bool startElement(const XmlReader &x)
+    {
+        switch (x.depth()) {
+        case 1:
+            return x.nameIs("worksheet");
+        case 2:
+            m_inData = x.nameIs("sheetData");
+            return true;
+        case 3:
+            m_inRow = m_inData && x.nameIs("row");
+            if (m_inRow) {
+                if (!x.attribute("r", &m_attribute)) {
+                    if (++m_row > MaxRow)
+                        return false;
+                } else if (!parseUInt(m_attribute, MaxRow, &m_row) || m_row < 1) {
+                    return false;
+                }
+                m_column = 0;
+            }
+            return true;
+        case 4:
+            m_inCell = m_inRow && x.nameIs("c");
+            return m_inCell ? startCell(x) : true;
+        case 5:
+            if (m_inCell) {
+                if (x.nameIs("v")) {
+                    m_hasValue = m_captureValue = true;
+                    m_value.clear();
+                } else if (x.nameIs("is")) {
+                    m_hasInline = m_inInline = true;
+                    m_inline.reset(5);
+                }
+            }
+            return true;
+        default:
+            if (m_inInline)
+                m_inline.start(x);
+            return true;
+        }
+    }
+
+    bool startCell(const XmlReader &x)
+    {
+        if (!x.attribute("r", &m_attribute)) {
+            if (m_column >= MaxColumn)
+                return false;
+            m_cellRow = m_row;
+            m_cellColumn = m_column + 1;
+        } else if (!parseReference(m_attribute, &m_cellRow, &m_cellColumn)) {
+            return false;
+        }
+        m_column = m_cellColumn;
+        m_hasValue = m_hasInline = false;
+        m_type = CellType::Number;
+        return !x.attribute("t", &m_attribute) || parseCellType(m_attribute, &m_type);
+    }
+
+    bool endElement(int depth)
+    {
+        if (depth == 5) {
+            m_captureValue = false;
+            m_inInline = false;
+        } else if (depth > 5 && m_inInline) {
+            m_inline.end(depth);
+        } else if (depth == 4 && m_inCell) {
+            m_inCell = false;
+            return endCell();
+        } else if (depth == 3) {
+            m_inRow = false;
+        } else if (depth == 2) {
+            m_inData = false;
+        }
+        return true;
+    }
+
+    bool endCell()
+    {
+        QVariant value;
+        if (!cellValue(&value))
+            return false;
+        if (--m_limits.cellsLeft < 0)
+            return false;
+        auto &cells = m_sheet->cells;
+        if (!cells.empty()) {
+            const CellEntry &last = cells.back();
+            if (m_cellRow < last.row || (m_cellRow == last.row && m_cellColumn <= last.column))
+                m_sorted = false;
+        }
+        cells.push_back(CellEntry {m_cellRow, m_cellColumn, Cell(std::move(value))});
+        return true;
+    }
+
+    bool cellValue(QVariant *value)
+    {
+        const std::string_view text = m_value;
+        switch (m_type) {
+        case CellType::Number: {
+            if (!m_hasValue || trimmed(text).empty())
+                return true;
+            double d;
+            if (!parseDouble(text, &d))
+                return false;
+            *value = d;
+            return true;
+        }
+        case CellType::Shared: {
+            if (!m_hasValue)
+                return true;
+            int index;
+            if (!parseUInt(text, INT_MAX, &index) || index >= m_strings.size())
+                return false;
+            *value = m_strings.at(index);
+            return true;
+        }
+        case CellType::String:
+            if (m_hasValue)
+                *value = unescapeText(m_value);
+            return true;
+        case CellType::Inline:
+            if (m_hasInline)
+                *value = unescapeText(m_inline.text);
+            else if (m_hasValue)
+                *value = unescapeText(m_value);
+            return true;
+        case CellType::Bool: {
+            if (!m_hasValue)
+                return true;
+            bool b;
+            if (!parseBool(text, &b))
+                return false;
+            *value = b;
+            return true;
+        }
+        case CellType::Error:
+            if (m_hasValue)
+                *value = QString::fromUtf8(m_value.data(), int(m_value.size()));
+            return true;
+        case CellType::Date: {
+            const std::string_view iso8601 = trimmed(text);
+            if (!m_hasValue || iso8601.empty())
+                return true;
+            const QString iso = QString::fromLatin1(iso8601.data(), int(iso8601.size()));
+            QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
+            if (!when.isValid()) {
+                const QDate day = QDate::fromString(iso, Qt::ISODate);
+                if (day.isValid())
+                    when = QDateTime(day, QTime(0, 0));
+            }
+            if (!when.isValid())
+                return false;
+            *value = when;
+            return true;
+        }
+        }
+        return false;
+    }
+
+    bool finish()
+    {
+        auto &cells = m_sheet->cells;
+        if (!m_sorted) {
+            std::stable_sort(cells.begin(), cells.end(), [](const CellEntry &a, const CellEntry &b) {
+                return a.row < b.row || (a.row == b.row && a.column < b.column);
+            });
+            // A position given twice keeps the cell written last.
+            size_t out = 0;
+            for (size_t i = 0; i < cells.size(); ++i) {
+                if (i + 1 < cells.size() && cells[i + 1].row == cells[i].row && cells[i + 1].column == cells[i].column)
+                    continue;
+                if (out != i)
+                    cells[out] = std::move(cells[i]);
+                ++out;
+            }
+            cells.erase(cells.begin() + ptrdiff_t(out), cells.end());
+        }
+        cells.shrink_to_fit();
+
+        auto &rows = m_sheet->rows;
+        int minColumn = MaxColumn + 1;
+        int maxColumn = 0;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            if (rows.empty() || rows.back().row != cells[i].row)
+                rows.push_back(RowStart {cells[i].row, int(i)});
+            minColumn = std::min(minColumn, cells[i].column);
+            maxColumn = std::max(maxColumn, cells[i].column);
+        }
+        rows.shrink_to_fit();
+        if (!cells.empty())
+            m_sheet->range = CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
+        return true;
+    }
+
+    Sheet *m_sheet;
+    const QVector<QString> &m_strings;
+    Limits &m_limits;
+
+    bool m_inData = false;
+    bool m_inRow = false;
+    bool m_inCell = false;
+    bool m_inInline = false;
+    bool m_captureValue = false;
+    bool m_sorted = true;
+    int m_row = 0; // of the current row element
+    int m_column = 0; // of the previous cell in it
+    int m_cellRow = 0;
+    int m_cellColumn = 0;
+    CellType m_type = CellType::Number;
+    bool m_hasValue = false;
+    bool m_hasInline = false;
+    std::string m_attribute;
+    std::string m_value;
+    TextCollector m_inline;
+};
+
+// The zip entry name of a relationship target seen from part source ("" for the package).
+QString resolveTarget(const QString &source, const QString &target)
+{
+    QString path;
+    if (target.startsWith(QLatin1Char('/')))
+        path = target.mid(1);
+    else
+        path = source.left(source.lastIndexOf(QLatin1Char('/')) + 1) + target;
+
+    QStringList parts;
+    for (const QString &segment : path.split(QLatin1Char('/'))) {
+        if (segment.isEmpty() || segment == QLatin1String("."))
+            continue;
+        if (segment == QLatin1String("..")) {
+            if (parts.isEmpty())
+                return QString();
+            parts.removeLast();
+            continue;
+        }
+        parts.append(segment);
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
+int findPart(const Package &package, const QString &name)
+{
+    if (name.isEmpty())
+        return -1;
+    const int index = package.find(name);
+    if (index >= 0 || !name.contains(QLatin1Char('%')))
+        return index;
+    return package.find(QUrl::fromPercentEncoding(name.toUtf8()));
+}
+
+QString relationshipsPart(const QString &part)
+{
+    const int slash = part.lastIndexOf(QLatin1Char('/'));
+    return part.left(slash + 1) + QLatin1String("_rels/") + part.mid(slash + 1) + QLatin1String(".rels");
+}
+
+// Runs parse over entry index, charging the bytes inflated to limits.
+template<typename Parse>
+bool readPart(Package &package, int index, qint64 cap, Limits &limits, Parse parse)
+{
+    EntryReader entry(package, index, std::min(cap, limits.inflateLeft));
+    XmlReader reader(&entry);
+    const bool ok = parse(reader);
+    limits.inflateLeft -= entry.inflated();
+    return ok && limits.inflateLeft >= 0;
+}
+
+const Relationship *findRelationship(const Relationships &rels, const char *kind)
+{
+    for (const Relationship &rel : rels) {
+        if (!rel.external && hasType(rel, kind))
+            return &rel;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Cell *Sheet::find(int row, int column)
+{
+    if (rows.empty())
+        return nullptr;
+    size_t i = rowHint;
+    if (i >= rows.size() || rows[i].row != row) {
+        if (i + 1 < rows.size() && rows[i + 1].row == row) {
+            ++i;
+        } else {
+            const auto it = std::lower_bound(rows.begin(), rows.end(), row,
+                                             [](const RowStart &r, int wanted) { return r.row < wanted; });
+            if (it == rows.end() || it->row != row)
+                return nullptr;
+            i = size_t(it - rows.begin());
+        }
+        rowHint = i;
+    }
+    const auto first = cells.begin() + rows[i].begin;
+    const auto last = i + 1 < rows.size() ? cells.begin() + rows[i + 1].begin : cells.end();
+    const auto it = std::lower_bound(first, last, column,
+                                     [](const CellEntry &c, int wanted) { return c.column < wanted; });
+    if (it == last || it->column != column)
+        return nullptr;
+    return &it->cell;
+}
+
+std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
+{
+    std::unique_ptr<Workbook> book(new Workbook);
+    Package &package = book->package;
+    if (!package.open(bytes))
+        return nullptr;
+    Limits limits;
+
+    Relationships packageRels;
+    const int packageRelsEntry = package.find(QStringLiteral("_rels/.rels"));
+    if (packageRelsEntry < 0
+        || !readPart(package, packageRelsEntry, MaxOtherPartBytes, limits,
+                     [&](XmlReader &x) { return parseRelationships(x, &packageRels); }))
+        return nullptr;
+    const Relationship *office = findRelationship(packageRels, "officeDocument");
+    if (!office)
+        return nullptr;
+    const QString workbookName = resolveTarget(QString(), office->target);
+    book->workbookEntry = findPart(package, workbookName);
+    if (book->workbookEntry < 0)
+        return nullptr;
+
+    WorkbookInfo info;
+    if (!readPart(package, book->workbookEntry, MaxOtherPartBytes, limits,
+                  [&](XmlReader &x) { return parseWorkbook(x, &info); }))
+        return nullptr;
+    if (info.sheets.empty())
+        return nullptr;
+
+    Relationships rels;
+    const int relsEntry = findPart(package, relationshipsPart(workbookName));
+    if (relsEntry >= 0
+        && !readPart(package, relsEntry, MaxOtherPartBytes, limits,
+                     [&](XmlReader &x) { return parseRelationships(x, &rels); }))
+        return nullptr;
+
+    QVector<QString> strings;
+    if (const Relationship *shared = findRelationship(rels, "sharedStrings")) {
+        const int entry = findPart(package, resolveTarget(workbookName, shared->target));
+        if (entry < 0
+            || !readPart(package, entry, MaxSheetPartBytes, limits,
+                         [&](XmlReader &x) { return parseSharedStrings(x, &strings); }))
+            return nullptr;
+    }
+
+    book->sheets.resize(info.sheets.size());
+    for (size_t i = 0; i < info.sheets.size(); ++i) {
+        Sheet &sheet = book->sheets[i];
+        sheet.name = info.sheets[i].name;
+        const auto rel = std::find_if(rels.begin(), rels.end(),
+                                      [&](const Relationship &r) { return r.id == info.sheets[i].relId; });
+        if (rel == rels.end())
+            return nullptr;
+        if (!hasType(*rel, "worksheet"))
+            continue; // a chart sheet, dialog sheet or macro sheet: no cells to read
+        if (rel->external)
+            return nullptr;
+        const int entry = findPart(package, resolveTarget(workbookName, rel->target));
+        if (entry < 0)
+            return nullptr;
+        sheet.worksheet = true;
+        SheetParser parser(&sheet, strings, limits);
+        if (!readPart(package, entry, MaxSheetPartBytes, limits, [&](XmlReader &x) { return parser.parse(x); }))
+            return nullptr;
+    }
+
+    book->date1904 = info.date1904;
+    book->activeTab = info.activeTab;
+    return book;
+}
+
+bool workbookPart(Workbook &book, QByteArray *xml)
+{
+    EntryReader reader(book.package, book.workbookEntry, MaxOtherPartBytes);
+    QByteArray chunk;
+    xml->clear();
+    while (reader.next(&chunk))
+        xml->append(chunk);
+    return !reader.failed();
+}
+
+bool readBookView(const QByteArray &xml, int *activeTab, int *firstSheet)
+{
+    XmlReader reader(xml);
+    WorkbookInfo info;
+    if (!parseWorkbook(reader, &info))
+        return false;
+    *activeTab = info.activeTab;
+    *firstSheet = info.firstSheet;
+    return true;
+}
+
+} // namespace detail
+} // namespace QXlsx

@@ -1,0 +1,686 @@
+#include "xlsxxml.h"
+
+#include "xlsxpackage.h"
+
+#include <QTextCodec>
+
+#include <algorithm>
+#include <cstring>
+
+namespace QXlsx {
+namespace detail {
+
+namespace {
+
+constexpr size_t ChunkSize = 64 * 1024;
+// A part in another encoding than UTF-8 is converted whole; no writer produces
+// big ones, so they are kept small.
+constexpr size_t MaxConvertedBytes = 32 * 1024 * 1024;
+
+enum CharClass : unsigned char { Plain = 0, Special = 1, NameStart = 2, NameChar = 4 };
+
+struct Classes
+{
+    unsigned char text[256]; // bytes text scanning must look at
+    unsigned char name[256];
+    constexpr Classes() : text(), name()
+    {
+        for (int c = 0; c < 0x20; ++c)
+            text[c] = Special;
+        text[int('\t')] = text[int('\n')] = Plain;
+        text[int('<')] = text[int('&')] = text[int('\r')] = Special;
+        for (int c = 0x80; c < 0x100; ++c) {
+            text[c] = Special;
+            name[c] = NameStart | NameChar;
+        }
+        for (int c = 'a'; c <= 'z'; ++c)
+            name[c] = NameStart | NameChar;
+        for (int c = 'A'; c <= 'Z'; ++c)
+            name[c] = NameStart | NameChar;
+        name[int('_')] = name[int(':')] = NameStart | NameChar;
+        for (int c = '0'; c <= '9'; ++c)
+            name[c] = NameChar;
+        name[int('-')] = name[int('.')] = NameChar;
+    }
+};
+constexpr Classes classes;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool allSpace(const char *p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (!isSpace(p[i]))
+            return false;
+    }
+    return true;
+}
+
+bool validUtf8(const unsigned char *p, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra;
+        unsigned int code;
+        if (c >= 0xc2 && c <= 0xdf) {
+            extra = 1;
+            code = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            extra = 2;
+            code = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i <= extra)
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            if ((p[i + k] & 0xc0) != 0x80)
+                return false;
+            code = code << 6 | (p[i + k] & 0x3f);
+        }
+        if ((extra == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) || (extra == 3 && (code < 0x10000 || code > 0x10ffff)))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+void appendCodePoint(std::string *out, unsigned int c)
+{
+    if (c < 0x80) {
+        out->push_back(char(c));
+    } else if (c < 0x800) {
+        out->push_back(char(0xc0 | c >> 6));
+        out->push_back(char(0x80 | (c & 0x3f)));
+    } else if (c < 0x10000) {
+        out->push_back(char(0xe0 | c >> 12));
+        out->push_back(char(0x80 | (c >> 6 & 0x3f)));
+        out->push_back(char(0x80 | (c & 0x3f)));
+    } else {
+        out->push_back(char(0xf0 | c >> 18));
+        out->push_back(char(0x80 | (c >> 12 & 0x3f)));
+        out->push_back(char(0x80 | (c >> 6 & 0x3f)));
+        out->push_back(char(0x80 | (c & 0x3f)));
+    }
+}
+
+bool isXmlChar(unsigned int c)
+{
+    return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) || (c >= 0xe000 && c <= 0xfffd)
+        || (c >= 0x10000 && c <= 0x10ffff);
+}
+
+// Resolves references and normalises line ends (and, in attribute values,
+// white space) of p; with out null it only checks the references.
+bool resolve(const char *p, size_t n, std::string *out, bool attribute, bool cdata)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const char c = p[i];
+        if (c == '&' && !cdata) {
+            const void *semi = std::memchr(p + i + 1, ';', n - i - 1);
+            if (!semi)
+                return false;
+            const size_t end = size_t(static_cast<const char *>(semi) - p);
+            const char *ref = p + i + 1;
+            const size_t length = end - i - 1;
+            const auto is = [&](const char *name) { return length == std::strlen(name) && std::memcmp(ref, name, length) == 0; };
+            unsigned int code = 0;
+            if (is("lt")) {
+                code = '<';
+            } else if (is("gt")) {
+                code = '>';
+            } else if (is("amp")) {
+                code = '&';
+            } else if (is("quot")) {
+                code = '"';
+            } else if (is("apos")) {
+                code = '\'';
+            } else if (length >= 2 && ref[0] == '#') {
+                const bool hex = ref[1] == 'x';
+                size_t k = hex ? 2 : 1;
+                if (k == length)
+                    return false;
+                for (; k < length; ++k) {
+                    const char d = ref[k];
+                    unsigned int digit;
+                    if (d >= '0' && d <= '9')
+                        digit = unsigned(d - '0');
+                    else if (hex && d >= 'a' && d <= 'f')
+                        digit = unsigned(d - 'a' + 10);
+                    else if (hex && d >= 'A' && d <= 'F')
+                        digit = unsigned(d - 'A' + 10);
+                    else
+                        return false;
+                    code = code * (hex ? 16 : 10) + digit;
+                    if (code > 0x10ffff)
+                        return false;
+                }
+                if (!isXmlChar(code))
+                    return false;
+            } else {
+                return false;
+            }
+            if (out)
+                appendCodePoint(out, code);
+            i = end;
+        } else if (!out) {
+            continue;
+        } else if (c == '\r') {
+            out->push_back(attribute ? ' ' : '\n');
+            if (i + 1 < n && p[i + 1] == '\n')
+                ++i;
+        } else if (attribute && (c == '\t' || c == '\n')) {
+            out->push_back(' ');
+        } else {
+            out->push_back(c);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+XmlReader::XmlReader(const QByteArray &document) : m_buf(document.constData(), size_t(document.size())), m_eof(true) {}
+
+XmlReader::XmlReader(EntryReader *source) : m_source(source) {}
+
+bool XmlReader::fill()
+{
+    if (m_eof || !m_source)
+        return false;
+    if (m_pos > 0) {
+        m_buf.erase(0, m_pos);
+        m_pos = 0;
+    }
+    // Grows by at least what is held, so a token spanning many chunks is rescanned
+    // only a few times.
+    const size_t want = std::max(ChunkSize, m_buf.size());
+    size_t got = 0;
+    QByteArray chunk;
+    while (got < want) {
+        if (!m_source->next(&chunk)) {
+            m_eof = true;
+            m_failed = m_source->failed();
+            break;
+        }
+        m_buf.append(chunk.constData(), size_t(chunk.size()));
+        got += size_t(chunk.size());
+    }
+    return got > 0;
+}
+
+bool XmlReader::convertAll(const char *codecName)
+{
+    QTextCodec *codec = QTextCodec::codecForName(codecName);
+    if (!codec)
+        return false;
+    while (fill()) {
+        if (m_buf.size() > MaxConvertedBytes)
+            return false;
+    }
+    if (m_failed || m_buf.size() > MaxConvertedBytes)
+        return false;
+    QTextCodec::ConverterState state;
+    const QString text = codec->toUnicode(m_buf.data() + m_pos, int(m_buf.size() - m_pos), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        return false;
+    const QByteArray utf8 = text.toUtf8();
+    m_buf.assign(utf8.constData(), size_t(utf8.size()));
+    m_pos = m_buf.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
+    m_converted = true;
+    m_eof = true;
+    return true;
+}
+
+bool XmlReader::startDocument()
+{
+    while (m_buf.size() < 4 && fill()) {}
+    if (m_failed)
+        return false;
+    const auto b = [&](size_t i) { return i < m_buf.size() ? int(uchar(m_buf[i])) : -1; };
+    if ((b(0) == 0xff && b(1) == 0xfe) || (b(0) == 0xfe && b(1) == 0xff))
+        return convertAll("UTF-16");
+    if (b(0) == '<' && b(1) == 0)
+        return convertAll("UTF-16LE");
+    if (b(0) == 0 && b(1) == '<')
+        return convertAll("UTF-16BE");
+    if (b(0) == 0xef && b(1) == 0xbb && b(2) == 0xbf)
+        m_pos = 3;
+
+    if (m_buf.compare(m_pos, 5, "<?xml") != 0 || m_buf.size() < m_pos + 6 || !isSpace(m_buf[m_pos + 5]))
+        return true;
+    size_t end;
+    while ((end = m_buf.find("?>", m_pos)) == std::string::npos) {
+        if (!fill())
+            return false;
+    }
+    const std::string declaration = m_buf.substr(m_pos, end - m_pos);
+    const size_t at = declaration.find("encoding");
+    if (at == std::string::npos)
+        return true;
+    size_t i = at + 8;
+    while (i < declaration.size() && isSpace(declaration[i]))
+        ++i;
+    if (i >= declaration.size() || declaration[i] != '=')
+        return false;
+    ++i;
+    while (i < declaration.size() && isSpace(declaration[i]))
+        ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
+        return false;
+    const size_t close = declaration.find(declaration[i], i + 1);
+    if (close == std::string::npos)
+        return false;
+    QByteArray encoding = QByteArray(declaration.data() + i + 1, int(close - i - 1)).toLower();
+    if (m_converted || encoding == "utf-8" || encoding == "utf8" || encoding == "us-ascii" || encoding == "ascii")
+        return true;
+    return convertAll(encoding.constData());
+}
+
+XmlReader::Token XmlReader::next()
+{
+    if (m_failed)
+        return Invalid;
+    if (m_closePending) {
+        m_names.resize(m_nameStarts.back());
+        m_nameStarts.pop_back();
+        while (!m_namespaces.empty() && m_namespaces.back().depth == m_depth)
+            m_namespaces.pop_back();
+        --m_depth;
+        m_closePending = false;
+    }
+    if (m_emptyPending) {
+        m_emptyPending = false;
+        m_closePending = true;
+        return EndElement;
+    }
+    if (!m_started) {
+        m_started = true;
+        if (!startDocument()) {
+            m_failed = true;
+            return Invalid;
+        }
+    }
+    for (;;) {
+        if (m_pos >= m_buf.size() && !fill()) {
+            if (!m_failed && m_rootSeen && m_depth == 0)
+                return EndDocument;
+            m_failed = true;
+            return Invalid;
+        }
+        Token token = Invalid;
+        const Step step = m_buf[m_pos] == '<' ? readMarkup(&token) : readText(&token);
+        if (step == Done) {
+            if (token != Invalid)
+                return token;
+            continue; // something skipped
+        }
+        // More: with the end of the part reached, the step is taken again and
+        // then either completes (text) or fails.
+        if (step == Bad || (!fill() && m_failed)) {
+            m_failed = true;
+            return Invalid;
+        }
+    }
+}
+
+XmlReader::Step XmlReader::readMarkup(Token *token)
+{
+    const size_t n = m_buf.size();
+    const size_t i = m_pos;
+    const auto has = [&](const char *s) {
+        const size_t length = std::strlen(s);
+        return n - i >= length && m_buf.compare(i, length, s) == 0;
+    };
+    const auto skipPast = [&](const char *end, size_t from) -> Step {
+        const size_t at = m_buf.find(end, from);
+        if (at == std::string::npos)
+            return m_eof ? Bad : More;
+        m_pos = at + std::strlen(end);
+        return Done;
+    };
+
+    if (n - i < 2)
+        return m_eof ? Bad : More;
+    const char c = m_buf[i + 1];
+    if (c == '/') {
+        if (m_depth == 0)
+            return Bad;
+        const Step step = readEndTag();
+        if (step == Done)
+            *token = EndElement;
+        return step;
+    }
+    if (c == '?')
+        return skipPast("?>", i + 2);
+    if (c == '!') {
+        if (n - i < 9 && !m_eof)
+            return More;
+        if (has("<!--"))
+            return skipPast("-->", i + 4);
+        if (!has("<![CDATA[") || m_depth == 0)
+            return Bad; // a DTD has no place in a package
+        const size_t at = m_buf.find("]]>", i + 9);
+        if (at == std::string::npos)
+            return m_eof ? Bad : More;
+        m_text = i + 9;
+        m_textLength = at - m_text;
+        m_textCdata = true;
+        m_textPlain = true;
+        bool high = false;
+        for (size_t k = m_text; k < at; ++k) {
+            const unsigned char ch = uchar(m_buf[k]);
+            if (classes.text[ch] == Plain || ch == '<' || ch == '&')
+                continue;
+            if (ch == '\r')
+                m_textPlain = false;
+            else if (ch >= 0x80)
+                high = true;
+            else
+                return Bad;
+        }
+        if (high && !validUtf8(reinterpret_cast<const unsigned char *>(m_buf.data()) + m_text, m_textLength))
+            return Bad;
+        m_pos = at + 3;
+        *token = Text;
+        return Done;
+    }
+    const Step step = readStartTag();
+    if (step == Done)
+        *token = StartElement;
+    return step;
+}
+
+XmlReader::Step XmlReader::readStartTag()
+{
+    const char *b = m_buf.data();
+    const size_t n = m_buf.size();
+    const auto scanName = [&](size_t from, size_t *end) -> Step {
+        if (from >= n)
+            return m_eof ? Bad : More;
+        if (!(classes.name[uchar(b[from])] & NameStart))
+            return Bad;
+        size_t j = from + 1;
+        while (j < n && (classes.name[uchar(b[j])] & NameChar))
+            ++j;
+        if (j == n)
+            return m_eof ? Bad : More;
+        *end = j;
+        return Done;
+    };
+    const auto more = [&]() { return m_eof ? Bad : More; };
+
+    size_t i = m_pos + 1;
+    size_t nameEnd;
+    Step step = scanName(i, &nameEnd);
+    if (step != Done)
+        return step;
+    m_attributes.clear();
+    i = nameEnd;
+    bool empty = false;
+    for (;;) {
+        const size_t before = i;
+        while (i < n && isSpace(b[i]))
+            ++i;
+        if (i >= n)
+            return more();
+        if (b[i] == '>') {
+            ++i;
+            break;
+        }
+        if (b[i] == '/') {
+            if (i + 1 >= n)
+                return more();
+            if (b[i + 1] != '>')
+                return Bad;
+            empty = true;
+            i += 2;
+            break;
+        }
+        if (i == before)
+            return Bad; // attributes are set apart by white space
+        Attribute a;
+        a.name = i;
+        size_t end;
+        step = scanName(i, &end);
+        if (step != Done)
+            return step;
+        a.nameLength = end - i;
+        i = end;
+        while (i < n && isSpace(b[i]))
+            ++i;
+        if (i >= n)
+            return more();
+        if (b[i] != '=')
+            return Bad;
+        ++i;
+        while (i < n && isSpace(b[i]))
+            ++i;
+        if (i >= n)
+            return more();
+        const char quote = b[i];
+        if (quote != '"' && quote != '\'')
+            return Bad;
+        a.value = ++i;
+        a.plain = true;
+        bool high = false;
+        bool references = false;
+        for (; i < n && b[i] != quote; ++i) {
+            const unsigned char ch = uchar(b[i]);
+            if (ch >= 0x80) {
+                high = true;
+                continue;
+            }
+            if (classes.text[ch] == Plain && ch != '\t' && ch != '\n')
+                continue;
+            if (ch == '<')
+                return Bad;
+            if (ch == '&')
+                references = true;
+            else if (ch != '\t' && ch != '\n' && ch != '\r')
+                return Bad;
+            a.plain = false; // a reference or white space to normalise
+        }
+        if (i >= n)
+            return more();
+        a.valueLength = i - a.value;
+        ++i;
+        if (high && !validUtf8(reinterpret_cast<const unsigned char *>(b) + a.value, a.valueLength))
+            return Bad;
+        if (references && !resolve(b + a.value, a.valueLength, nullptr, true, false))
+            return Bad;
+        for (const Attribute &other : m_attributes) {
+            if (other.nameLength == a.nameLength && std::memcmp(b + other.name, b + a.name, a.nameLength) == 0)
+                return Bad;
+        }
+        m_attributes.push_back(a);
+    }
+
+    if (m_depth == 0 && m_rootSeen)
+        return Bad; // a second root
+    m_rootSeen = true;
+    m_name = m_pos + 1;
+    m_nameLength = nameEnd - m_name;
+    const void *colon = std::memchr(b + m_name, ':', m_nameLength);
+    m_localName = colon ? size_t(static_cast<const char *>(colon) - b) + 1 : m_name;
+    m_nameStarts.push_back(m_names.size());
+    m_names.append(b + m_name, m_nameLength);
+    ++m_depth;
+    for (const Attribute &a : m_attributes) {
+        if (a.nameLength < 5 || std::memcmp(b + a.name, "xmlns", 5) != 0 || (a.nameLength > 5 && b[a.name + 5] != ':'))
+            continue;
+        Namespace ns;
+        ns.depth = m_depth;
+        if (a.nameLength > 5)
+            ns.prefix.assign(b + a.name + 6, a.nameLength - 6);
+        decodeValue(a, &ns.uri);
+        m_namespaces.push_back(std::move(ns));
+    }
+    m_emptyPending = empty;
+    m_pos = i;
+    return Done;
+}
+
+XmlReader::Step XmlReader::readEndTag()
+{
+    const char *b = m_buf.data();
+    const size_t n = m_buf.size();
+    const size_t open = m_nameStarts.back();
+    const size_t length = m_names.size() - open;
+    const size_t name = m_pos + 2;
+    if (n - name < length + 1)
+        return m_eof ? Bad : More;
+    if (std::memcmp(b + name, m_names.data() + open, length) != 0)
+        return Bad;
+    size_t i = name + length;
+    while (i < n && isSpace(b[i]))
+        ++i;
+    if (i >= n)
+        return m_eof ? Bad : More;
+    if (b[i] != '>')
+        return Bad;
+    m_name = name;
+    m_nameLength = length;
+    const void *colon = std::memchr(b + m_name, ':', m_nameLength);
+    m_localName = colon ? size_t(static_cast<const char *>(colon) - b) + 1 : m_name;
+    m_closePending = true;
+    m_pos = i + 1;
+    return Done;
+}
+
+XmlReader::Step XmlReader::readText(Token *token)
+{
+    const char *b = m_buf.data();
+    const size_t n = m_buf.size();
+    size_t i = m_pos;
+    bool plain = true;
+    bool high = false;
+    bool references = false;
+    for (; i < n; ++i) {
+        const unsigned char ch = uchar(b[i]);
+        if (classes.text[ch] == Plain)
+            continue;
+        if (ch == '<')
+            break;
+        if (ch == '&')
+            references = true;
+        else if (ch == '\r')
+            plain = false;
+        else if (ch >= 0x80)
+            high = true;
+        else
+            return Bad;
+    }
+    if (i == n && !m_eof)
+        return More;
+    const size_t begin = m_pos;
+    const size_t length = i - begin;
+    if (m_depth == 0) {
+        if (!allSpace(b + begin, length))
+            return Bad;
+        m_pos = i;
+        return Done;
+    }
+    if (high && !validUtf8(reinterpret_cast<const unsigned char *>(b) + begin, length))
+        return Bad;
+    if (references && !resolve(b + begin, length, nullptr, false, false))
+        return Bad;
+    m_text = begin;
+    m_textLength = length;
+    m_textPlain = plain && !references;
+    m_textCdata = false;
+    m_pos = i;
+    *token = Text;
+    return Done;
+}
+
+bool XmlReader::nameIs(const char *local) const
+{
+    const size_t length = std::strlen(local);
+    return m_nameLength - (m_localName - m_name) == length && std::memcmp(m_buf.data() + m_localName, local, length) == 0;
+}
+
+void XmlReader::decodeValue(const Attribute &a, std::string *out) const
+{
+    out->clear();
+    if (a.plain)
+        out->assign(m_buf.data() + a.value, a.valueLength);
+    else
+        resolve(m_buf.data() + a.value, a.valueLength, out, true, false);
+}
+
+bool XmlReader::attribute(const char *name, std::string *value) const
+{
+    const size_t length = std::strlen(name);
+    for (const Attribute &a : m_attributes) {
+        if (a.nameLength == length && std::memcmp(m_buf.data() + a.name, name, length) == 0) {
+            decodeValue(a, value);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool XmlReader::attribute(const char *name, QString *value) const
+{
+    std::string utf8;
+    if (!attribute(name, &utf8))
+        return false;
+    *value = QString::fromUtf8(utf8.data(), int(utf8.size()));
+    return true;
+}
+
+const std::string *XmlReader::namespaceUri(const char *prefix, size_t length) const
+{
+    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+        if (it->prefix.size() == length && std::memcmp(it->prefix.data(), prefix, length) == 0)
+            return &it->uri;
+    }
+    return nullptr;
+}
+
+bool XmlReader::attribute(const char *const *namespaces, int count, const char *local, std::string *value) const
+{
+    const size_t length = std::strlen(local);
+    const char *b = m_buf.data();
+    for (const Attribute &a : m_attributes) {
+        const void *colon = std::memchr(b + a.name, ':', a.nameLength);
+        if (!colon)
+            continue;
+        const size_t prefixLength = size_t(static_cast<const char *>(colon) - (b + a.name));
+        if (a.nameLength - prefixLength - 1 != length || std::memcmp(b + a.name + prefixLength + 1, local, length) != 0)
+            continue;
+        const std::string *uri = namespaceUri(b + a.name, prefixLength);
+        if (!uri)
+            continue;
+        for (int k = 0; k < count; ++k) {
+            if (*uri == namespaces[k]) {
+                decodeValue(a, value);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void XmlReader::appendText(std::string *out) const
+{
+    if (m_textPlain)
+        out->append(m_buf.data() + m_text, m_textLength);
+    else
+        resolve(m_buf.data() + m_text, m_textLength, out, false, m_textCdata);
+}
+
+} // namespace detail
+} // namespace QXlsx
