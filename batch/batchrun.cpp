@@ -1,5 +1,7 @@
 #include "ui/kestrova.h"
 
+#include "batch/batchprogress.h"
+
 #include "xlsxdocument.h"
 
 #include <QDesktopServices>
@@ -29,14 +31,17 @@ void Kestrova::createFromExcel()
         return;
     }
 
+    BatchProgress progress(this);
     const QStringList sheets = xlsx.sheetNames();
     for (const QString &sheet : sheets) {
         xlsx.selectSheet(sheet);
+        progress.startSheet(sheet);
         if (sheet.contains(QLatin1String("device"), Qt::CaseSensitive))
-            createDeviceCodes(dir, xlsx);
+            createDeviceCodes(dir, xlsx, &progress);
         else if (sheet.contains(QLatin1String("board"), Qt::CaseSensitive))
-            createBoardCodes(dir, xlsx);
+            createBoardCodes(dir, xlsx, &progress);
     }
+    progress.finish();
 
     if (!xlsx.saveAs(path)) {
         warn(QStringLiteral("二维码信息生成失败"));

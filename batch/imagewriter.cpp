@@ -1,3 +1,4 @@
+#include "batch/batchprogress.h"
 #include "batch/sheetrecords.h"
 #include "ui/kestrova.h"
 
@@ -27,24 +28,29 @@ void Kestrova::ensureDirExists(QString path)
         dir.mkpath(path);
 }
 
-void Kestrova::createDeviceCodes(QString dir, QXlsx::Document &xlsx)
+void Kestrova::createDeviceCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress)
 {
-    writeSheetCodes(dir, xlsx, SheetLayout::device);
+    writeSheetCodes(dir, xlsx, SheetLayout::device, progress);
 }
 
-void Kestrova::createBoardCodes(QString dir, QXlsx::Document &xlsx)
+void Kestrova::createBoardCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress)
 {
-    writeSheetCodes(dir, xlsx, SheetLayout::board);
+    writeSheetCodes(dir, xlsx, SheetLayout::board, progress);
 }
 
-void Kestrova::writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout)
+void Kestrova::writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout,
+                               BatchProgress *progress)
 {
     const QString folder = dir + QString::fromUtf8(layout.folder);
     ensureDirExists(folder);
     const CodeMap codes = readSheetRecords(xlsx, layout);
+    if (progress)
+        progress->setRecords(codes.size());
     for (auto it = codes.cbegin(); it != codes.cend(); ++it) {
         const QString filePath = folder + QLatin1Char('/') + it.key() + QStringLiteral(".png");
         if (!staysInFolder(it.key()) || !generateQrCodeImage(it.value(), filePath))
             qDebug() << QStringLiteral("%1 %2 二维码生成失败").arg(filePath, it.value());
+        if (progress)
+            progress->recordWritten();
     }
 }

@@ -8,6 +8,7 @@
 namespace QXlsx {
 class Document;
 }
+class BatchProgress;
 struct SheetLayout;
 
 class Kestrova : public QWidget
@@ -24,8 +25,8 @@ public:
     // Batch run behind the workbook button.
     void createFromExcel();
     // Sheet steps: write one image per record of the selected sheet under dir.
-    void createDeviceCodes(QString dir, QXlsx::Document &xlsx);
-    void createBoardCodes(QString dir, QXlsx::Document &xlsx);
+    void createDeviceCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr);
+    void createBoardCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr);
     void ensureDirExists(QString path);
 
 public slots:
@@ -39,7 +40,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout);
+    void writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout,
+                         BatchProgress *progress);
 
     Ui_Kestrova ui;
 };

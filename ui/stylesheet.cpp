@@ -15,3 +15,5 @@ const char kestrovaStyleSheet[] =
     "QMessageBox QLabel#qt_msgboxex_icon_label{background-color:#060a21;color:white;font-size:9px;}\n"
     "QMessageBox QPushButton {border: 1px solid gray;border-radius: 8px;background-color: transparent;color: white;min-width: 60px;\n"
     "\tmin-height: 25px;font-size:9px;}";
+
+const char progressStyleSheet[] = "QDialog#batchProgress{background-color:#060a21;color:white;font-size:9px;}";

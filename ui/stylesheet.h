@@ -2,3 +2,6 @@
 
 // The window's style sheet; it also styles the message boxes the window opens.
 extern const char kestrovaStyleSheet[];
+
+// The batch progress dialog's own look, in the colours of the message boxes.
+extern const char progressStyleSheet[];

@@ -9,6 +9,8 @@
 
 #include "xlsxdocument.h"
 
+#include <QLabel>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -69,6 +71,7 @@ private slots:
     void unreadableFiles_data();
     void unreadableFiles();
     void outputFolderTakenByAFile();
+    void longRunShowsProgress();
 
 private:
     QString copyIn(const QString &name, const QString &as = QString());
@@ -307,6 +310,73 @@ void TestBatchRun::outputFolderTakenByAFile()
                           "\"" + devices + "/DEV-01.png Relay panel; 2024-01-01; 2024-03-15; Zone 3 二维码生成失败\"",
                           "\"" + devices + "/DEV-02.png 2024-03-16; 7 二维码生成失败\""}));
     QCOMPARE(filesIn(m_work->filePath(boardFolder)), (QStringList{"BRD-7.png", "BRD-7_CPU.png"}));
+}
+
+void TestBatchRun::longRunShowsProgress()
+{
+    const QString path = copyIn(QStringLiteral("long.xlsx"));
+    struct Seen
+    {
+        QWidget *parent = nullptr;
+        QString title;
+        Qt::WindowModality modality = Qt::NonModal;
+        int buttons = -1;
+        QColor background;
+    } seen;
+    QStringList samples;
+    QTimer sampler;
+    sampler.setInterval(0);
+    bool goneBeforeBox = false;
+    FileDialogSeen dialog;
+    BoxSeen box;
+
+    ModalDriver driver;
+    driver.then(answerFileDialog(&dialog, path))
+        .then([&](QWidget *w) {
+            seen = {w->parentWidget(), w->windowTitle(), w->windowModality(),
+                    int(w->findChildren<QAbstractButton *>().size()), QColor(w->grab().toImage().pixel(1, 1))};
+            connect(&sampler, &QTimer::timeout, w, [w, &samples] {
+                const QString text = w->findChild<QLabel *>()->text();
+                if (samples.isEmpty() || samples.last() != text)
+                    samples << text;
+            });
+            sampler.start();
+        })
+        .then([&](QWidget *w) {
+            goneBeforeBox = !m_window->findChild<QDialog *>(QStringLiteral("batchProgress"));
+            answerBox(&box, QStringLiteral("取消"))(w);
+        });
+    m_window->findChild<QPushButton *>(QStringLiteral("excelBtn"))->click();
+
+    QCOMPARE(driver.handled(), 3);
+    QCOMPARE(driver.unexpected(), 0);
+    QCOMPARE(seen.parent, m_window.get());
+    QCOMPARE(seen.title, QStringLiteral("二维码生成中"));
+    QCOMPARE(seen.modality, Qt::WindowModal);
+    QCOMPARE(seen.buttons, 0);
+    QCOMPARE(seen.background, QColor(0x06, 0x0a, 0x21));
+    QVERIFY(goneBeforeBox);
+    QCOMPARE(box.text, QStringLiteral("二维码信息生成成功"));
+
+    // Counts climb sheet by sheet and reach each sheet's total.
+    QVERIFY2(samples.size() >= 3, qPrintable(samples.join(QLatin1Char('|'))));
+    QVERIFY(samples.contains(QStringLiteral("device_long\n3000 / 3000")));
+    QCOMPARE(samples.last(), QStringLiteral("board_long\n400 / 400"));
+    QString sheet;
+    int last = -1;
+    for (const QString &sample : samples) {
+        const QStringList parts = sample.split(QLatin1Char('\n'));
+        const int written = parts.value(1).section(QLatin1Char(' '), 0, 0).toInt();
+        if (parts.first() != sheet) {
+            QVERIFY2(sheet.isEmpty() || sheet == QLatin1String("device_long"), qPrintable(sample));
+            sheet = parts.first();
+            last = -1;
+        }
+        QVERIFY2(written >= last, qPrintable(sample));
+        last = written;
+    }
+    QCOMPARE(filesIn(m_work->filePath(deviceFolder)).size(), 3000);
+    QCOMPARE(filesIn(m_work->filePath(boardFolder)).size(), 400);
 }
 
 QTEST_MAIN(TestBatchRun)
