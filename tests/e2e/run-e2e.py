@@ -97,7 +97,8 @@ class XEvent(ctypes.Union):
 
 
 class X11:
-    """Just enough Xlib to ask a window to close, as a window manager would."""
+    """Just enough Xlib to give characters keys of their own and to ask a
+    window to close, as a window manager would."""
 
     def __init__(self):
         lib = ctypes.CDLL("libX11.so.6")
@@ -108,13 +109,53 @@ class X11:
         lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
         lib.XFlush.argtypes = [ctypes.c_void_p]
         lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        lib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        lib.XDisplayKeycodes.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+        lib.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        lib.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int,
+                                            ctypes.POINTER(ctypes.c_int)]
+        lib.XChangeKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                               ctypes.POINTER(ctypes.c_ulong), ctypes.c_int]
+        lib.XFree.argtypes = [ctypes.c_void_p]
         self.lib = lib
+
+    def open(self, display):
+        dpy = self.lib.XOpenDisplay(display.encode())
+        if not dpy:
+            raise Failure(f"cannot open display {display}")
+        return dpy
+
+    def bind_characters(self, display, characters):
+        """Puts each character on a key of its own that had no symbols.
+
+        Without this xdotool maps a spare key for each such character and
+        maps it back right after the keystroke; a busy program that reads the
+        keyboard map late then sees nothing, or the wrong character."""
+        lib = self.lib
+        dpy = self.open(display)
+        try:
+            low, high = ctypes.c_int(), ctypes.c_int()
+            lib.XDisplayKeycodes(dpy, ctypes.byref(low), ctypes.byref(high))
+            per = ctypes.c_int()
+            count = high.value - low.value + 1
+            table = lib.XGetKeyboardMapping(dpy, low.value, count, ctypes.byref(per))
+            # The lowest keycode stands for no key at all; leave it alone.
+            free = [low.value + i for i in range(1, count)
+                    if not any(table[i * per.value + j] for j in range(per.value))]
+            lib.XFree(table)
+            if len(free) < len(characters):
+                raise Failure(f"{len(characters)} characters to bind, only {len(free)} free keys")
+            for keycode, char in zip(free, characters):
+                code = ord(char)
+                keysym = (ctypes.c_ulong * 1)(code if 0xa0 <= code <= 0xff else 0x1000000 + code)
+                lib.XChangeKeyboardMapping(dpy, keycode, 1, keysym, 1)
+            lib.XSync(dpy, 0)
+        finally:
+            lib.XCloseDisplay(dpy)
 
     def close_window(self, display, window):
         lib = self.lib
-        dpy = lib.XOpenDisplay(display.encode())
-        if not dpy:
-            raise Failure(f"cannot open display {display} to close the window")
+        dpy = self.open(display)
         try:
             event = XEvent()
             message = event.xclient
@@ -155,7 +196,9 @@ class Run:
         read_end, write_end = os.pipe()
         with open(self.scratch / "xvfb.log", "wb") as log:
             self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                # -noreset: keys bound before the program connects must stay bound.
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                 "-noreset"],
                 pass_fds=(write_end,), stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         os.close(write_end)
         number = b""
@@ -221,7 +264,8 @@ class Run:
     def xdo(self, *args, check=True):
         return self.tool("xdotool", *args, check=check)
 
-    def wait_for(self, what, probe, timeout=STEP_TIMEOUT):
+    def wait_for(self, what, probe, timeout=STEP_TIMEOUT, found=None):
+        """Polls probe until it gives a true value; found() tells what there was instead."""
         say(f"waiting for {what} (up to {timeout}s)")
         deadline = time.monotonic() + timeout
         while True:
@@ -231,7 +275,8 @@ class Run:
             if value:
                 return value
             if time.monotonic() > deadline:
-                raise Failure(f"timed out after {timeout}s waiting for {what}")
+                instead = f"; found {found()}" if found else ""
+                raise Failure(f"timed out after {timeout}s waiting for {what}{instead}")
             time.sleep(0.1)
 
     def windows(self, title):
@@ -255,9 +300,7 @@ class Run:
         self.xdo("click", "1")
 
     def type_text(self, text):
-        # Characters missing from the keymap are mapped in one at a time;
-        # a short delay lets the program see each mapping before it changes.
-        self.xdo("type", "--delay", "40", text)
+        self.xdo("type", "--delay", "20", text)
 
     def focus(self, window):
         # No window manager: give the window the keyboard directly.
@@ -327,7 +370,8 @@ class Run:
         self.type_text(TYPED)
         preview = self.work / "qrcode.png"
         self.wait_for(f"{preview.name} to hold {TYPED!r}",
-                      lambda: preview.exists() and self.decode(preview) == TYPED)
+                      lambda: preview.exists() and self.decode(preview) == TYPED,
+                      found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
         say("ok: qrcode.png decodes to the typed text")
         self.expect("qrcode.png", self.picture(preview), "PNG 200 200")
         if self.windows("提示"):
@@ -357,6 +401,8 @@ class Run:
         if self.windows("警告"):
             raise Failure('the export ended with a "警告" box')
         self.cancel_box("提示")
+        if not target.exists():
+            raise Failure(f"no {target}; out/ holds {sorted(p.name for p in self.out.iterdir())}")
         self.expect(f"out/{EXPORT_NAME}", self.picture(target), "JPEG 200 200")
         self.expect("the exported code", self.decode(target), TYPED)
         self.nothing_opened()
@@ -409,6 +455,11 @@ class Run:
     def run(self):
         self.prepare()
         self.start_xvfb()
+        # Keys for what is not on the keyboard, bound before the program reads the map.
+        typed = TYPED + str(self.out / EXPORT_NAME) + str(self.books / WORKBOOK.name)
+        extra = sorted({char for char in typed if ord(char) > 0x7e})
+        say(f"binding keys for {''.join(extra)!r}")
+        X11().bind_characters(self.display, extra)
         self.start_kestrova()
         self.main_window()
         self.live_preview()
