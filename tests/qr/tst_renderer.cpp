@@ -1,8 +1,10 @@
+#include "qr/qrrenderer.h"
 #include "ui/kestrova.h"
 
 #include "logcapture.h"
 #include "qrdecode.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -100,6 +102,9 @@ private slots:
     void failuresLeaveFileAlone();
     void writesPngWhateverTheSuffix();
     void stopsAtFirstNul();
+    void fileIsTheRenderedImage_data();
+    void fileIsTheRenderedImage();
+    void nothingLeftFromTheImageBefore();
 
 private:
     QTemporaryDir m_dir;
@@ -226,6 +231,50 @@ void TestRenderer::stopsAtFirstNul()
     bool ok = false;
     QCOMPARE(decodeQrFile(path, &ok), QByteArray("abc"));
     QVERIFY(ok);
+}
+
+void TestRenderer::fileIsTheRenderedImage_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("version 1, scale 9") << QStringLiteral("abc");
+    QTest::newRow("device record") << QStringLiteral("Relay panel 17; 2024-01-02; 2024-03-16; Zone 3");
+    QTest::newRow("version 21, scale 1") << QString(900, QLatin1Char('k'));
+    QTest::newRow("version 40") << chinese(984);
+}
+
+// The written file holds exactly what renderImage draws, saved as PNG.
+void TestRenderer::fileIsTheRenderedImage()
+{
+    QFETCH(QString, text);
+    const QImage rendered = qr::renderImage(text);
+    QCOMPARE(rendered.size(), QSize(200, 200));
+    QCOMPARE(rendered.format(), QImage::Format_RGB32);
+    QByteArray expected;
+    QBuffer buffer(&expected);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(rendered.save(&buffer, "PNG", -1));
+
+    const QString path = m_dir.filePath(QStringLiteral("same.png"));
+    QVERIFY(m_window.generateQrCodeImage(text, path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected);
+    QCOMPARE(QImage(path), rendered);
+}
+
+// A small symbol after a dense one: every pixel is drawn afresh.
+void TestRenderer::nothingLeftFromTheImageBefore()
+{
+    const QString path = m_dir.filePath(QStringLiteral("after.png"));
+    QVERIFY(m_window.generateQrCodeImage(chinese(984), path));
+    QVERIFY(m_window.generateQrCodeImage(QStringLiteral("abc"), path));
+    const QImage image(path);
+    const Geometry g = measure(image);
+    QCOMPARE(g.covered, 189);
+    QVERIFY(modulesAreSquares(image, g));
+    QVERIFY(isWhite(image, 189, 0, 200, 200));
+    QVERIFY(isWhite(image, 0, 189, 200, 200));
+    QCOMPARE(image, qr::renderImage(QStringLiteral("abc")));
 }
 
 QTEST_MAIN(TestRenderer)
