@@ -23,6 +23,22 @@ QString partKey(const QString &name)
     return key;
 }
 
+// True when bytes end with a whole end-of-central-directory record (with its
+// comment); a zip cut short anywhere loses it.
+bool endsWithDirectoryRecord(const QByteArray &bytes)
+{
+    const int record = 22;
+    const int size = bytes.size();
+    for (int at = size - record; at >= 0 && at >= size - record - 0xffff; --at) {
+        if (bytes.at(at) != 'P' || bytes.at(at + 1) != 'K' || bytes.at(at + 2) != 5 || bytes.at(at + 3) != 6)
+            continue;
+        const int commentLength = uchar(bytes.at(at + 20)) | uchar(bytes.at(at + 21)) << 8;
+        if (at + record + commentLength == size)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 Package::Package() : m_zip(&m_buffer) {}
@@ -35,6 +51,8 @@ Package::~Package()
 
 bool Package::open(const QByteArray &bytes)
 {
+    if (!endsWithDirectoryRecord(bytes))
+        return false;
     m_bytes = bytes;
     m_buffer.setData(m_bytes);
     if (!m_zip.open(QuaZip::mdUnzip))

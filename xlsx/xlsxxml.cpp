@@ -582,8 +582,33 @@ XmlReader::Step XmlReader::readText(Token *token)
         else
             return Bad;
     }
-    if (i == n && !m_eof)
-        return More;
+    if (i == n && !m_eof) {
+        if (n - m_pos < ChunkSize)
+            return More;
+        // A long run is handed out in pieces, so it need not be held whole: cut
+        // before a reference without its ';', a '\r' that may precede '\n', and
+        // a UTF-8 sequence that may continue.
+        const void *amp = nullptr;
+        for (size_t k = n; k > m_pos && n - k < 64; --k) {
+            if (b[k - 1] == ';')
+                break;
+            if (b[k - 1] == '&') {
+                amp = b + k - 1;
+                break;
+            }
+        }
+        size_t cut = amp ? size_t(static_cast<const char *>(amp) - b) : n;
+        size_t lead = cut;
+        while (lead > m_pos && (uchar(b[lead - 1]) & 0xc0) == 0x80 && cut - lead < 3)
+            --lead;
+        if (lead > m_pos && uchar(b[lead - 1]) >= 0xc0)
+            cut = lead - 1;
+        if (cut > m_pos && b[cut - 1] == '\r')
+            --cut;
+        if (cut == m_pos)
+            return More;
+        i = cut;
+    }
     const size_t begin = m_pos;
     const size_t length = i - begin;
     if (m_depth == 0) {

@@ -105,6 +105,38 @@ bool editZip(const QString &source, const QString &target, const QString &name, 
     return ok && writeZip(target, out);
 }
 
+QVector<std::pair<QString, QByteArray>> workbookParts(int sheets, const QByteArray &sharedStrings)
+{
+    const QByteArray rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const QByteArray pkg = "http://schemas.openxmlformats.org/package/2006/relationships";
+    QByteArray workbook = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + rel + "\"><sheets>";
+    QByteArray rels = "<Relationships xmlns=\"" + pkg + "\">";
+    for (int i = 1; i <= sheets; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        workbook += "<sheet name=\"s" + n + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
+        rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+    }
+    if (!sharedStrings.isNull())
+        rels += "<Relationship Id=\"rIdS\" Type=\"" + rel + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
+    workbook += "</sheets></workbook>";
+    rels += "</Relationships>";
+    QVector<std::pair<QString, QByteArray>> parts = {
+        {QStringLiteral("_rels/.rels"), "<Relationships xmlns=\"" + pkg + "\"><Relationship Id=\"rId1\" Type=\"" + rel
+                                            + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {QStringLiteral("xl/workbook.xml"), workbook},
+        {QStringLiteral("xl/_rels/workbook.xml.rels"), rels},
+    };
+    if (!sharedStrings.isNull())
+        parts.append({QStringLiteral("xl/sharedStrings.xml"), sharedStrings});
+    return parts;
+}
+
+QByteArray worksheet(const QByteArray &sheetData)
+{
+    return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + sheetData
+        + "</sheetData></worksheet>";
+}
+
 bool openpyxlAvailable()
 {
     if (!QFileInfo::exists(QString::fromLatin1(Python)))

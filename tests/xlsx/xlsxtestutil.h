@@ -36,6 +36,12 @@ bool writeZip(const QString &path, const QVector<std::pair<QString, QByteArray>>
 // content is null, or added at the end when missing).
 bool editZip(const QString &source, const QString &target, const QString &name, const QByteArray &content);
 
+// The parts of a minimal workbook around the given worksheet parts (sheet1.xml, ...),
+// without the worksheets themselves; sharedStrings adds that part when not null.
+QVector<std::pair<QString, QByteArray>> workbookParts(int sheets, const QByteArray &sharedStrings = QByteArray());
+// A worksheet part holding sheetData.
+QByteArray worksheet(const QByteArray &sheetData);
+
 // What openpyxl reads, as printed by dump_cells.py.
 struct Dump
 {

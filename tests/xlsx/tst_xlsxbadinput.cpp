@@ -1,0 +1,291 @@
+// Files that are no readable workbook, and hostile ones: never loaded, never touched.
+
+#include "xlsxdocument.h"
+#include "xlsxtestutil.h"
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+using namespace xlsxtest;
+
+namespace {
+
+const QString SheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
+
+// A workbook of one worksheet part per entry of sheets; each is written by its
+// own function in pieces, so big parts never sit whole in memory.
+bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    bool ok = true;
+    for (const auto &part : workbookParts(sheets.size())) {
+        QuaZipFile f(&zip);
+        ok = ok && f.open(QIODevice::WriteOnly, QuaZipNewInfo(part.first)) && f.write(part.second) == part.second.size();
+        f.close();
+    }
+    for (int i = 0; i < sheets.size(); ++i) {
+        QuaZipFile f(&zip);
+        ok = ok && f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("xl/worksheets/sheet%1.xml").arg(i + 1)));
+        ok = ok && sheets[i](&f);
+        f.close();
+    }
+    zip.close();
+    return ok && zip.getZipError() == ZIP_OK;
+}
+
+// A sheet with cell A1 = 1 and then megabytes of white space.
+std::function<bool(QIODevice *)> paddedSheet(int megabytes)
+{
+    return [megabytes](QIODevice *out) {
+        const QByteArray spaces(1024 * 1024, ' ');
+        bool ok = out->write("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                             "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>") > 0;
+        for (int i = 0; ok && i < megabytes; ++i)
+            ok = out->write(spaces) == spaces.size();
+        return ok && out->write("</sheetData></worksheet>") > 0;
+    };
+}
+
+// rows rows of 16,384 empty cells.
+std::function<bool(QIODevice *)> fullRows(int rows)
+{
+    return [rows](QIODevice *out) {
+        QByteArray row = "<row>";
+        for (int c = 0; c < 16384; ++c)
+            row += "<c/>";
+        row += "</row>";
+        bool ok = out->write("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>") > 0;
+        for (int r = 0; ok && r < rows; ++r)
+            ok = out->write(row) == row.size();
+        return ok && out->write("</sheetData></worksheet>") > 0;
+    };
+}
+
+void checkUnreadable(const QString &path, const QString &saveTarget)
+{
+    const bool existed = QFileInfo::exists(path);
+    const QByteArray before = readFile(path);
+    const QDateTime modified = QFileInfo(path).lastModified();
+    {
+        QXlsx::Document doc(path);
+        QVERIFY(!doc.isLoaded());
+        QVERIFY(doc.sheetNames().isEmpty());
+        QVERIFY(!doc.selectSheet(QStringLiteral("Sheet")));
+        QVERIFY(!doc.selectSheet(QStringLiteral("device")));
+        QVERIFY(!doc.dimension().isValid());
+        QVERIFY(!doc.cellAt(1, 1));
+        QVERIFY(!doc.isDate1904());
+        QVERIFY(!doc.saveAs(saveTarget));
+        QVERIFY(!QFileInfo::exists(saveTarget));
+    }
+    QCOMPARE(QFileInfo::exists(path), existed);
+    QCOMPARE(readFile(path), before);
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+}
+
+} // namespace
+
+class TestXlsxBadInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void unreadable_data();
+    void unreadable();
+    void referencesAtTheEdgeOfTheSheet();
+    void partInflatingPastTheCap();
+    void allPartsInflatingPastTheCap();
+    void tooManyCells();
+
+private:
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+    QString variant(const QString &name, const QString &base, const QString &entry, const QByteArray &content);
+
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+void TestXlsxBadInput::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestXlsxBadInput::variant(const QString &name, const QString &base, const QString &entry, const QByteArray &content)
+{
+    const QString path = file(name + QLatin1String(".xlsx"));
+    if (!editZip(fixture(base), path, entry, content))
+        qWarning("could not make %s", qPrintable(name));
+    return path;
+}
+
+void TestXlsxBadInput::unreadable_data()
+{
+    QTest::addColumn<QString>("path");
+    const auto plain = [&](const char *name, const QByteArray &bytes) {
+        const QString path = file(QString::fromLatin1(name));
+        QVERIFY(writeFile(path, bytes));
+        QTest::newRow(name) << path;
+    };
+    const auto sheet = [&](const char *name, const QByteArray &sheetData) {
+        QTest::newRow(name) << variant(QString::fromLatin1(name), QStringLiteral("values.xlsx"), SheetPart, worksheet(sheetData));
+    };
+    const QByteArray good = readFile(fixture(QStringLiteral("values.xlsx")));
+    QVERIFY(good.size() > 1000);
+
+    QTest::newRow("no such file") << file(QStringLiteral("missing.xlsx"));
+    QTest::newRow("a folder") << m_dir.path();
+    plain("empty.xlsx", QByteArray());
+    plain("text.xlsx", "This is not a workbook.\n");
+    plain("table.csv", "id,name\n1,device\n2,board\n");
+    QByteArray random(8192, '\0');
+    QRandomGenerator rng(20240229);
+    for (char &c : random)
+        c = char(rng.bounded(256));
+    plain("random.xlsx", random);
+    plain("old.xls", QByteArray::fromHex("d0cf11e0a1b11ae1") + random);
+    plain("zip header only.xlsx", good.left(30));
+    plain("truncated half.xlsx", good.left(good.size() / 2));
+    plain("truncated by one byte.xlsx", good.left(good.size() - 1));
+    plain("truncated before the directory.xlsx", good.left(good.lastIndexOf("PK\x01\x02")));
+    {
+        // Flip bytes in the middle of the first sheet's compressed data.
+        bool ok = false;
+        const QVector<Entry> entries = zipEntries(fixture(QStringLiteral("values.xlsx")), &ok);
+        QVERIFY(ok);
+        QByteArray raw;
+        for (const Entry &e : entries) {
+            if (e.name == SheetPart)
+                raw = e.raw;
+        }
+        QVERIFY(raw.size() > 100);
+        const int at = good.indexOf(raw);
+        QVERIFY(at > 0);
+        QByteArray damaged = good;
+        for (int i = raw.size() / 3; i < raw.size() / 3 + 8; ++i)
+            damaged[at + i] = char(~damaged[at + i]);
+        plain("damaged sheet data.xlsx", damaged);
+    }
+
+    QTest::newRow("no workbook part") << variant(QStringLiteral("no workbook"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"), QByteArray());
+    QTest::newRow("no package relationships") << variant(QStringLiteral("no rels"), QStringLiteral("values.xlsx"), QStringLiteral("_rels/.rels"), QByteArray());
+    QTest::newRow("no second sheet part") << variant(QStringLiteral("no sheet2"), QStringLiteral("values.xlsx"), QStringLiteral("xl/worksheets/sheet2.xml"), QByteArray());
+    QTest::newRow("no shared strings part") << variant(QStringLiteral("no sst"), QStringLiteral("libreoffice.xlsx"), QStringLiteral("xl/sharedStrings.xml"), QByteArray());
+    QTest::newRow("workbook without sheets") << variant(QStringLiteral("no sheets"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>");
+    QTest::newRow("sheet with unknown relationship") << variant(QStringLiteral("bad rid"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<sheets><sheet name=\"a\" sheetId=\"1\" r:id=\"rId77\"/></sheets></workbook>");
+    QTest::newRow("malformed workbook part") << variant(QStringLiteral("bad workbook"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets><sheet name=\"a\"></sheets></workbook>");
+    QTest::newRow("truncated shared strings") << variant(QStringLiteral("short sst"), QStringLiteral("libreoffice.xlsx"), QStringLiteral("xl/sharedStrings.xml"),
+        zipEntry(fixture(QStringLiteral("libreoffice.xlsx")), QStringLiteral("xl/sharedStrings.xml")).left(200));
+    {
+        QByteArray calcSheet = zipEntry(fixture(QStringLiteral("libreoffice.xlsx")), SheetPart);
+        QVERIFY(calcSheet.contains("<c r=\"A4\" s=\"0\" t=\"s\"><v>9</v>"));
+        calcSheet.replace("<c r=\"A4\" s=\"0\" t=\"s\"><v>9</v>", "<c r=\"A4\" s=\"0\" t=\"s\"><v>12</v>"); // 12 strings: 0..11
+        QTest::newRow("shared string index out of range") << variant(QStringLiteral("sst range"), QStringLiteral("libreoffice.xlsx"), SheetPart, calcSheet);
+    }
+
+    sheet("unclosed row", "<row r=\"1\"><c r=\"A1\"><v>1</v></c>");
+    sheet("mismatched end tag", "<row r=\"1\"><c r=\"A1\"><v>1</c></v></row>");
+    sheet("bad entity", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a &nbsp; b</t></is></c></row>");
+    sheet("control character", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\x01</t></is></c></row>");
+    sheet("invalid UTF-8", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\xc3\x28</t></is></c></row>");
+    sheet("column past XFD", "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>");
+    sheet("row past 1048576", "<row r=\"1048577\"><c r=\"A1048577\"><v>1</v></c></row>");
+    sheet("row element past 1048576", "<row r=\"1048577\"><c><v>1</v></c></row>");
+    sheet("row zero", "<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>");
+    sheet("digits first", "<row r=\"1\"><c r=\"1A\"><v>1</v></c></row>");
+    sheet("four letters", "<row r=\"1\"><c r=\"AAAA1\"><v>1</v></c></row>");
+    sheet("absolute reference", "<row r=\"1\"><c r=\"$A$1\"><v>1</v></c></row>");
+    sheet("cells running past XFD", "<row r=\"1\"><c r=\"XFD1\"><v>1</v></c><c><v>2</v></c></row>");
+    sheet("number that is not one", "<row r=\"1\"><c r=\"A1\"><v>12abc</v></c></row>");
+    sheet("infinite number", "<row r=\"1\"><c r=\"A1\"><v>1e999</v></c></row>");
+    sheet("boolean that is not one", "<row r=\"1\"><c r=\"A1\" t=\"b\"><v>yes</v></c></row>");
+    sheet("date that is not one", "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>29/02/2024</v></c></row>");
+    sheet("unknown cell type", "<row r=\"1\"><c r=\"A1\" t=\"x\"><v>1</v></c></row>");
+    QTest::newRow("entity expansion") << variant(QStringLiteral("dtd"), QStringLiteral("values.xlsx"), SheetPart,
+        "<?xml version=\"1.0\"?><!DOCTYPE worksheet [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
+        "<c r=\"A1\" t=\"inlineStr\"><is><t>&b;</t></is></c></row></sheetData></worksheet>");
+}
+
+void TestXlsxBadInput::unreadable()
+{
+    QFETCH(QString, path);
+    checkUnreadable(path, file(QStringLiteral("saved-%1.xlsx").arg(++m_count)));
+}
+
+void TestXlsxBadInput::referencesAtTheEdgeOfTheSheet()
+{
+    const QString path = variant(QStringLiteral("edges"), QStringLiteral("values.xlsx"), SheetPart,
+                                 worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"XFD1\"><v>2</v></c></row>"
+                                           "<row r=\"1048576\"><c r=\"XFD1048576\"><v>3</v></c></row>"));
+    QXlsx::Document doc(path);
+    QVERIFY(doc.isLoaded());
+    QVERIFY(doc.selectSheet(QStringLiteral("device")));
+    QCOMPARE(doc.dimension().lastRow(), 1048576);
+    QCOMPARE(doc.dimension().lastColumn(), 16384);
+    QCOMPARE(doc.cellAt(1, 16384)->value(), QVariant(2.0));
+    QCOMPARE(doc.cellAt(1048576, 16384)->value(), QVariant(3.0));
+}
+
+// A sheet part inflating past 128 MiB is refused; the same sheet a bit smaller is read.
+void TestXlsxBadInput::partInflatingPastTheCap()
+{
+    const QString small = file(QStringLiteral("padded.xlsx"));
+    QVERIFY(writeStreamed(small, {paddedSheet(8)}));
+    QXlsx::Document padded(small);
+    QVERIFY(padded.isLoaded());
+    QCOMPARE(padded.cellAt(1, 1)->value(), QVariant(1.0));
+
+    const QString bomb = file(QStringLiteral("bomb.xlsx"));
+    QVERIFY(writeStreamed(bomb, {paddedSheet(129)}));
+    QVERIFY(QFileInfo(bomb).size() < 1024 * 1024);
+    checkUnreadable(bomb, file(QStringLiteral("bomb-saved.xlsx")));
+}
+
+// Parts each under the cap but together past what is inflated in all.
+void TestXlsxBadInput::allPartsInflatingPastTheCap()
+{
+    const QString two = file(QStringLiteral("two-big.xlsx"));
+    QVERIFY(writeStreamed(two, {paddedSheet(100), paddedSheet(100)}));
+    QVERIFY(QXlsx::Document(two).isLoaded());
+
+    const QString three = file(QStringLiteral("three-big.xlsx"));
+    QVERIFY(writeStreamed(three, {paddedSheet(100), paddedSheet(100), paddedSheet(100)}));
+    checkUnreadable(three, file(QStringLiteral("three-big-saved.xlsx")));
+}
+
+// More than 4,000,000 cells are refused (245 full rows); fewer are read.
+void TestXlsxBadInput::tooManyCells()
+{
+    const QString some = file(QStringLiteral("some-cells.xlsx"));
+    QVERIFY(writeStreamed(some, {fullRows(2), fullRows(3)}));
+    QXlsx::Document doc(some);
+    QVERIFY(doc.isLoaded());
+    QVERIFY(doc.selectSheet(QStringLiteral("s2")));
+    QCOMPARE(doc.dimension().rowCount(), 3);
+    QCOMPARE(doc.dimension().columnCount(), 16384);
+    QVERIFY(doc.cellAt(3, 16384));
+
+    const QString many = file(QStringLiteral("many-cells.xlsx"));
+    QVERIFY(writeStreamed(many, {fullRows(200), fullRows(45)}));
+    checkUnreadable(many, file(QStringLiteral("many-cells-saved.xlsx")));
+}
+
+QTEST_GUILESS_MAIN(TestXlsxBadInput)
+#include "tst_xlsxbadinput.moc"
