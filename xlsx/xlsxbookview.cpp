@@ -323,6 +323,10 @@ bool markActiveTab(const QByteArray &xml, int tab, QByteArray *out)
             ++depth;
     }
 
+    // The sheets element follows bookViews: reaching neither means the part ended early.
+    if (!haveView && !haveSheets)
+        return false;
+
     std::vector<Edit> edits;
     const QByteArray viewTag = "workbookView activeTab=\"" + number + "\"/>";
     if (haveView) {
@@ -355,13 +359,11 @@ bool markActiveTab(const QByteArray &xml, int tab, QByteArray *out)
         } else {
             edits.push_back({bookViews.end, bookViews.end, child});
         }
-    } else if (haveSheets) {
+    } else {
         const QByteArray prefix = prefixOf(u, sheets);
         const QByteArray added = u.encode("<") + prefix + u.encode("bookViews><") + prefix + u.encode(viewTag)
             + u.encode("</") + prefix + u.encode("bookViews>");
         edits.push_back({sheets.begin, sheets.begin, added});
-    } else {
-        return false;
     }
 
     std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
