@@ -7,7 +7,7 @@ build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev l
 run=("${build[@]}" fonts-wqy-microhei)
 test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils)
 fixtures=(python3-openpyxl libreoffice-calc)
-bench=("${build[@]}" zint valgrind time)
+bench=("${build[@]}" zint valgrind time python3-openpyxl)
 
 case "${1:-}" in
     build) wanted=("${build[@]}") ;;
