@@ -1,0 +1,159 @@
+// libFuzzer target for the workbook reader; built with -DKESTROVA_FUZZ=ON by
+// scripts/fuzz-xlsx.sh. The first byte picks what the rest is:
+//   0  a whole package
+//   1  the first worksheet part of a small package (with shared strings)
+//   2  its shared strings part
+//   3  its workbook part
+//   4  a workbook part given to the active-tab edit alone
+// Besides crashes, it stops on broken invariants: cells out of order, an index
+// or a range that does not match them, an edit that does not read back, a
+// package that does not load again once written.
+
+#include "xlsxworkbook.h"
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <QBuffer>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace QXlsx::detail;
+
+namespace {
+
+void check(bool ok, const char *what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+const QByteArray Rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const QByteArray Pkg = "http://schemas.openxmlformats.org/package/2006/relationships";
+
+QByteArray package(int fuzzed, const QByteArray &data)
+{
+    const QByteArray workbook = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + Rel
+        + "\"><bookViews><workbookView activeTab=\"1\"/></bookViews><sheets><sheet name=\"a\" sheetId=\"1\" r:id=\"rId1\"/>"
+          "<sheet name=\"b\" sheetId=\"2\" r:id=\"rId2\"/><sheet name=\"c\" sheetId=\"3\" r:id=\"rId3\"/></sheets></workbook>";
+    const QByteArray sheet = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                             "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>1.5</v></c></row></sheetData></worksheet>";
+    const QByteArray strings = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><si><t>x</t></si>"
+                               "<si><r><t>y</t></r></si></sst>";
+    const std::pair<const char *, QByteArray> parts[] = {
+        {"_rels/.rels", "<Relationships xmlns=\"" + Pkg + "\"><Relationship Id=\"rId1\" Type=\"" + Rel
+                            + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml", fuzzed == 3 ? data : workbook},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships xmlns=\"" + Pkg + "\"><Relationship Id=\"rId1\" Type=\"" + Rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+             "<Relationship Id=\"rId2\" Type=\"" + Rel + "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
+             "<Relationship Id=\"rId3\" Type=\"" + Rel + "/worksheet\" Target=\"/xl/worksheets/sheet2.xml\"/>"
+             "<Relationship Id=\"rId4\" Type=\"" + Rel + "/sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>"},
+        {"xl/worksheets/sheet1.xml", fuzzed == 1 ? data : sheet},
+        {"xl/worksheets/sheet2.xml", sheet},
+        {"xl/sharedStrings.xml", fuzzed == 2 ? data : strings},
+    };
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QuaZip zip(&buffer);
+    zip.setAutoClose(false);
+    zip.open(QuaZip::mdCreate);
+    for (const auto &part : parts) {
+        QuaZipFile f(&zip);
+        f.open(QIODevice::WriteOnly, QuaZipNewInfo(QString::fromLatin1(part.first)), nullptr, 0, 0, 0);
+        f.write(part.second);
+        f.close();
+    }
+    zip.close();
+    return buffer.data();
+}
+
+void checkSheet(Sheet &sheet)
+{
+    check(sheet.worksheet || sheet.cells.empty(), "cells outside a worksheet");
+    if (sheet.cells.empty()) {
+        check(!sheet.range.isValid() && sheet.rows.empty(), "range of an empty sheet");
+        return;
+    }
+    const QXlsx::CellRange r = sheet.range;
+    check(r.isValid(), "range invalid");
+    size_t row = 0;
+    for (size_t i = 0; i < sheet.cells.size(); ++i) {
+        CellEntry &c = sheet.cells[i];
+        check(c.row >= 1 && c.row <= MaxRow && c.column >= 1 && c.column <= MaxColumn, "cell outside the sheet");
+        check(c.row >= r.firstRow() && c.row <= r.lastRow() && c.column >= r.firstColumn() && c.column <= r.lastColumn(), "cell outside range");
+        if (i > 0) {
+            const CellEntry &p = sheet.cells[i - 1];
+            check(p.row < c.row || (p.row == c.row && p.column < c.column), "cells out of order");
+        }
+        if (row + 1 < sheet.rows.size() && size_t(sheet.rows[row + 1].begin) == i)
+            ++row;
+        check(sheet.rows[row].row == c.row, "row index");
+        check(sheet.find(c.row, c.column) == &c.cell, "lookup");
+        const QVariant::Type t = c.cell.value().type();
+        check(t == QVariant::Invalid || t == QVariant::Double || t == QVariant::String || t == QVariant::Bool
+                  || t == QVariant::DateTime, "value type");
+    }
+    check(sheet.cells.front().row == r.firstRow() && sheet.cells.back().row == r.lastRow(), "range rows");
+    check(!sheet.find(r.lastRow() + 1, r.firstColumn()) && !sheet.find(r.firstRow(), r.lastColumn() + 1), "lookup outside");
+}
+
+void checkEdit(const QByteArray &xml, int tab)
+{
+    QByteArray out;
+    if (!markActiveTab(xml, tab, &out))
+        return;
+    int active = -1;
+    int first = -1;
+    // An edit of a part that reads as a workbook must read as one too, with the tab set.
+    int before = -1;
+    int beforeFirst = -1;
+    if (readBookView(xml, &before, &beforeFirst)) {
+        check(readBookView(out, &active, &first), "edited part does not read");
+        check(active == tab && first <= tab, "edited part has another tab");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1 || size > 4 * 1024 * 1024)
+        return 0;
+    const int mode = data[0] % 5;
+    const QByteArray input(reinterpret_cast<const char *>(data) + 1, int(size - 1));
+    if (mode == 4) {
+        checkEdit(input, 0);
+        checkEdit(input, 3);
+        return 0;
+    }
+    const QByteArray bytes = mode == 0 ? input : package(mode, input);
+    std::unique_ptr<Workbook> book = readWorkbook(bytes);
+    if (!book)
+        return 0;
+    check(!book->sheets.empty(), "loaded without sheets");
+    for (Sheet &sheet : book->sheets)
+        checkSheet(sheet);
+
+    QByteArray xml;
+    const int tab = int(book->sheets.size()) - 1;
+    if (workbookPart(*book, &xml))
+        checkEdit(xml, tab);
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    if (writePackage(book->package, -1, QByteArray(), &out)) {
+        std::unique_ptr<Workbook> again = readWorkbook(out.data());
+        check(again != nullptr, "written package does not load");
+        check(again->sheets.size() == book->sheets.size(), "sheets lost");
+        for (size_t i = 0; i < book->sheets.size(); ++i) {
+            check(again->sheets[i].name == book->sheets[i].name, "sheet name changed");
+            check(again->sheets[i].cells.size() == book->sheets[i].cells.size(), "cells lost");
+        }
+    }
+    return 0;
+}
