@@ -41,6 +41,13 @@ bool endsWithDirectoryRecord(const QByteArray &bytes)
 
 } // namespace
 
+bool QuietBuffer::seek(qint64 pos)
+{
+    if (pos < 0 || pos > size())
+        return false;
+    return QBuffer::seek(pos);
+}
+
 Package::Package() : m_zip(&m_buffer) {}
 
 Package::~Package()

@@ -19,6 +19,14 @@ class QIODevice;
 namespace QXlsx {
 namespace detail {
 
+// The zip reader seeks to whatever offsets a damaged file holds; a seek
+// outside the data fails here without QBuffer's warning on stderr.
+class QuietBuffer : public QBuffer
+{
+public:
+    bool seek(qint64 pos) override;
+};
+
 struct PackageEntry
 {
     QuaZipFileInfo64 info;
@@ -48,7 +56,7 @@ public:
 
 private:
     QByteArray m_bytes;
-    QBuffer m_buffer;
+    QuietBuffer m_buffer;
     QuaZip m_zip;
     std::vector<PackageEntry> m_entries;
     QHash<QString, int> m_index;

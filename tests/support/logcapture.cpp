@@ -2,13 +2,11 @@
 
 namespace {
 LogCapture *current = nullptr;
-QStringList *currentLines = nullptr;
 }
 
 LogCapture::LogCapture()
 {
     current = this;
-    currentLines = &m_lines;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
@@ -16,11 +14,14 @@ LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
     current = nullptr;
-    currentLines = nullptr;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtDebugMsg && currentLines)
-        currentLines->append(message);
+    if (!current)
+        return;
+    if (type == QtDebugMsg)
+        current->m_lines.append(message);
+    else if (type != QtInfoMsg)
+        current->m_warnings.append(message);
 }

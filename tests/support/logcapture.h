@@ -3,7 +3,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Collects the debug-log lines written while it is alive.
+// Collects the log lines written while it is alive: debug lines, and apart
+// from them warnings and worse.
 class LogCapture
 {
 public:
@@ -13,10 +14,16 @@ public:
     LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList debugLines() const { return m_lines; }
-    void clear() { m_lines.clear(); }
+    QStringList warningLines() const { return m_warnings; }
+    void clear()
+    {
+        m_lines.clear();
+        m_warnings.clear();
+    }
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
     QStringList m_lines;
+    QStringList m_warnings;
     QtMessageHandler m_previous;
 };

@@ -3,6 +3,8 @@
 #include "xlsxdocument.h"
 #include "xlsxtestutil.h"
 
+#include "logcapture.h"
+
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
@@ -79,6 +81,8 @@ void checkUnreadable(const QString &path, const QString &saveTarget)
     const QByteArray before = readFile(path);
     const QDateTime modified = QFileInfo(path).lastModified();
     {
+        // Reported through isLoaded() alone, not on the log.
+        LogCapture log;
         QXlsx::Document doc(path);
         QVERIFY(!doc.isLoaded());
         QVERIFY(doc.sheetNames().isEmpty());
@@ -89,6 +93,8 @@ void checkUnreadable(const QString &path, const QString &saveTarget)
         QVERIFY(!doc.isDate1904());
         QVERIFY(!doc.saveAs(saveTarget));
         QVERIFY(!QFileInfo::exists(saveTarget));
+        QVERIFY2(log.warningLines().isEmpty(), qPrintable(log.warningLines().join(QLatin1Char('\n'))));
+        QVERIFY2(log.debugLines().isEmpty(), qPrintable(log.debugLines().join(QLatin1Char('\n'))));
     }
     QCOMPARE(QFileInfo::exists(path), existed);
     QCOMPARE(readFile(path), before);
@@ -160,6 +166,19 @@ void TestXlsxBadInput::unreadable_data()
     plain("truncated half.xlsx", good.left(good.size() / 2));
     plain("truncated by one byte.xlsx", good.left(good.size() - 1));
     plain("truncated before the directory.xlsx", good.left(good.lastIndexOf("PK\x01\x02")));
+    {
+        // The end record says the directory starts past the end of the file;
+        // the directory says every entry does.
+        QByteArray moved = good;
+        const int end = moved.lastIndexOf("PK\x05\x06");
+        QVERIFY(end > 0);
+        moved[end + 19] = char(0x7f);
+        plain("directory offset past the end.xlsx", moved);
+        moved = good;
+        for (int at = moved.indexOf("PK\x01\x02"); at >= 0; at = moved.indexOf("PK\x01\x02", at + 46))
+            moved[at + 45] = char(0x7f);
+        plain("entries past the end.xlsx", moved);
+    }
     {
         // Flip bytes in the middle of the first sheet's compressed data.
         bool ok = false;
