@@ -75,7 +75,7 @@ QImage renderImage(const QString &text)
 
 bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
 {
-    const qr::Code code = qr::encode(text);
+    qr::Code code = qr::encode(text);
     if (!code) {
         qDebug() << "Failed to generate QR code.";
         return false;
@@ -84,6 +84,7 @@ bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
     // system on free and page-faults in again for the next one.
     alignas(16) uchar bits[qr::imageSize * qr::lineBytes];
     qr::drawSymbol(*code, bits, qr::lineBytes);
+    code.reset();
     const QImage image(static_cast<const uchar *>(bits), qr::imageSize, qr::imageSize, qr::lineBytes,
                        QImage::Format_RGB32);
     if (!image.save(filePath, "PNG", -1)) {
