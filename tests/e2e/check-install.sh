@@ -19,9 +19,11 @@ png=$prefix/share/icons/hicolor/256x256/apps/kestrova.png
 ok "bin/kestrova"
 
 [[ -f $desktop ]] || fail "no $desktop"
-desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $desktop"
+report=$(desktop-file-validate "$desktop") || fail "desktop-file-validate rejects $desktop: $report"
+# Hints too: two main categories list the program twice in some menus.
+[[ -z $report ]] || fail "desktop-file-validate: $report"
 for line in 'Type=Application' 'Name=Kestrova' 'Name[zh_CN]=二维码生成工具' 'Exec=kestrova' 'Icon=kestrova' \
-    'Categories=Graphics;Utility;'; do
+    'Categories=Graphics;2DGraphics;RasterGraphics;'; do
     grep -qxF -- "$line" "$desktop" || fail "$desktop lacks the line $line"
 done
 # The command it runs is the one installed beside it.
