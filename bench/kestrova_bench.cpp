@@ -143,6 +143,17 @@ int previewCycle()
     return 0;
 }
 
+// One file per payload, named by its key, in an emptied dir/run.
+std::vector<QString> runPaths(const QString &dir, const std::vector<Payload> &payloads)
+{
+    const QString run = freshDir(dir + QStringLiteral("/run"));
+    std::vector<QString> paths;
+    paths.reserve(payloads.size());
+    for (const Payload &p : payloads)
+        paths.push_back(run + QLatin1Char('/') + p.key + QStringLiteral(".png"));
+    return paths;
+}
+
 int generate(const QString &payloadFile, const QString &dir)
 {
     const std::vector<Payload> payloads = readPayloads(payloadFile);
@@ -152,10 +163,7 @@ int generate(const QString &payloadFile, const QString &dir)
     const QString warm = freshDir(dir + QStringLiteral("/warm"));
     for (size_t i = 0; i < 200; ++i)
         window.generateQrCodeImage(payloads[i].text, warm + QStringLiteral("/%1.png").arg(i));
-    const QString run = freshDir(dir + QStringLiteral("/run"));
-    std::vector<QString> paths;
-    for (const Payload &p : payloads)
-        paths.push_back(run + QLatin1Char('/') + p.key + QStringLiteral(".png"));
+    const std::vector<QString> paths = runPaths(dir, payloads);
 
     const auto start = Clock::now();
     int ok = 0;
@@ -218,10 +226,7 @@ int pngOnly(const QString &payloadFile, const QString &dir)
     const QString warm = freshDir(dir + QStringLiteral("/warm"));
     for (size_t i = 0; i < 200; ++i)
         images[i].save(warm + QStringLiteral("/%1.png").arg(i), "PNG", -1);
-    const QString run = freshDir(dir + QStringLiteral("/run"));
-    std::vector<QString> paths;
-    for (const Payload &p : payloads)
-        paths.push_back(run + QLatin1Char('/') + p.key + QStringLiteral(".png"));
+    const std::vector<QString> paths = runPaths(dir, payloads);
 
     const auto start = Clock::now();
     int ok = 0;
@@ -335,7 +340,7 @@ int batchStages(const QString &payloadFile, const QString &book)
         if (pass == 0)
             continue;
         out("batch_encode_us", encode / n * 1e6);
-        out("batch_draw_us", (render - encode) / n * 1e6);
+        out("batch_render_us", render / n * 1e6);
         out("batch_open_us", open / n * 1e6);
         out("batch_records_us", records / n * 1e6);
         out("batch_sink", double(sink + codes.size()));
