@@ -238,13 +238,9 @@ bool parseRelationships(XmlReader &x, Relationships *rels)
 {
     std::string mode;
     for (;;) {
-        const Token t = x.next();
-        if (t == Token::EndDocument)
-            return true;
-        if (t == Token::Invalid)
-            return false;
+        const Token t = x.nextStart();
         if (t != Token::StartElement)
-            continue;
+            return t == Token::EndDocument;
         if (x.depth() == 1 && !x.nameIs("Relationships"))
             return false;
         if (x.depth() == 2 && x.nameIs("Relationship")) {
@@ -278,13 +274,9 @@ bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
     enum Section { Other, BookViews, Sheets } section = Other;
     std::string value;
     for (;;) {
-        const Token t = x.next();
-        if (t == Token::EndDocument)
-            return true;
-        if (t == Token::Invalid)
-            return false;
+        const Token t = x.nextStart();
         if (t != Token::StartElement)
-            continue;
+            return t == Token::EndDocument;
         switch (x.depth()) {
         case 1:
             if (!x.nameIs("workbook"))

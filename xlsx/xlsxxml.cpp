@@ -335,6 +335,15 @@ XmlReader::Token XmlReader::next()
     }
 }
 
+XmlReader::Token XmlReader::nextStart()
+{
+    Token t;
+    do
+        t = next();
+    while (t == EndElement || t == Text);
+    return t;
+}
+
 XmlReader::Step XmlReader::readMarkup(Token *token)
 {
     const size_t n = m_buf.size();

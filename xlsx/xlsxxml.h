@@ -27,6 +27,8 @@ public:
     // The next token. Text outside the root element, comments and processing
     // instructions are skipped; an empty element gives a start and an end.
     Token next();
+    // The next StartElement, skipping end tags and text; else EndDocument or Invalid.
+    Token nextStart();
 
     // Of the element just started or ended; the root is at depth 1.
     int depth() const { return m_depth; }
