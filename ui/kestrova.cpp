@@ -1,5 +1,7 @@
 #include "ui/kestrova.h"
 
+#include "ui/filedialoglook.h"
+
 Kestrova::Kestrova(QWidget *parent)
     : QWidget(parent)
 {
@@ -7,6 +9,7 @@ Kestrova::Kestrova(QWidget *parent)
     connect(ui.excelBtn, &QPushButton::clicked, this, &Kestrova::createFromExcel);
     connect(ui.pngBtn, &QPushButton::clicked, this, &Kestrova::savePngtoPath);
     connect(ui.textEdit, &QTextEdit::textChanged, this, &Kestrova::createBtnClicked);
+    FileDialogLook::watch(this);
 }
 
 Kestrova::~Kestrova()

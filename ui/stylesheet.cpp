@@ -17,3 +17,15 @@ const char kestrovaStyleSheet[] =
     "\tmin-height: 25px;font-size:9px;}";
 
 const char progressStyleSheet[] = "QDialog#batchProgress{background-color:#060a21;color:white;font-size:9px;}";
+
+const char fileDialogStyleSheet[] =
+    "QFileDialog{background-color:#060a21;color:white}\n"
+    "QLineEdit,QComboBox{background-color:white;color:#060a21;border:1px solid gray;border-radius:5px;padding:1px 4px;"
+    "selection-background-color:#1565c0;selection-color:white}\n"
+    "QLineEdit:focus,QComboBox:focus{border-color:#2193FF}\n"
+    "QAbstractItemView{background-color:white;color:#060a21;selection-background-color:#1565c0;selection-color:white}\n"
+    "QHeaderView::section{background-color:#dfe3ec;color:#060a21;border:none;border-right:1px solid #b0b7c8;"
+    "border-bottom:1px solid #b0b7c8;padding:2px 4px}\n"
+    "QToolButton{background-color:#dfe3ec;border:1px solid #2193FF;border-radius:3px;padding:1px}\n"
+    "QToolButton:checked,QToolButton:pressed{background-color:#a9cdf5}\n"
+    "QPushButton{min-width:60px;min-height:25px;padding:0 8px}";
