@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev libquazip1-qt5-dev)
-run=("${build[@]}" fonts-wqy-microhei)
+run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
 test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils)
 fixtures=(python3-openpyxl libreoffice-calc)
 bench=("${build[@]}" zint valgrind time python3-openpyxl)
