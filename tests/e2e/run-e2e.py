@@ -3,11 +3,12 @@
 would: types into the window, saves through the save dialog, runs a batch
 through the open dialog, then closes the window.
 
-    tests/e2e/run-e2e.py [--kestrova PATH] [--scratch DIR] [--screenshot PNG]
+    tests/e2e/run-e2e.py [--kestrova PATH] [--scratch DIR] [--screenshot PNG] [--dialog-screenshot PNG]
 
 --kestrova defaults to ${BUILD_DIR:-build}/kestrova; --scratch (wiped first)
 defaults to a temporary folder that is kept only when the run fails;
---screenshot also writes the window, with a code in its preview, to PNG.
+--screenshot also writes the window, with a code in its preview, to PNG;
+--dialog-screenshot the save dialog as it opens.
 Needs Xvfb, xdotool, ImageMagick, zbarimg and python3-openpyxl.
 """
 import argparse
@@ -172,10 +173,11 @@ class X11:
 
 
 class Run:
-    def __init__(self, kestrova, scratch, screenshot):
+    def __init__(self, kestrova, scratch, screenshot, dialog_screenshot):
         self.kestrova = kestrova
         self.scratch = scratch
         self.screenshot_to = screenshot
+        self.dialog_screenshot_to = dialog_screenshot
         self.home = scratch / "home"
         self.work = scratch / "work"
         self.books = scratch / "books"
@@ -317,6 +319,20 @@ class Run:
     def snap(self, target, window="root"):
         self.tool("import", "-window", str(window), str(target))
 
+    def keep_screenshot(self, window, target):
+        """Photographs window into target once two looks in a row agree, so
+        that it has finished drawing."""
+        looks = []
+
+        def settled():
+            looks.append(self.tool("import", "-window", str(window), "ppm:-").stdout)
+            return len(looks) > 1 and looks[-1] == looks[-2]
+
+        self.wait_for(f"window {window} to finish drawing", settled)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        self.snap(target, window)
+        say(f"screenshot written to {target}")
+
     def decode(self, image):
         """The text of the code in image, or None. The program draws no quiet zone."""
         padded = self.scratch / "padded.png"
@@ -384,14 +400,14 @@ class Run:
         self.tool("convert", str(shot), "-crop", f"{side}x{side}+{x}+{y}", "+repage", str(label))
         self.expect("the code shown in the window", self.decode(label), TYPED)
         if self.screenshot_to:
-            self.screenshot_to.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy(shot, self.screenshot_to)
-            say(f"screenshot written to {self.screenshot_to}")
+            self.keep_screenshot(self.window, self.screenshot_to)
 
     def export(self):
         target = self.out / EXPORT_NAME
         self.click(self.window, png_button_spot(*self.size))
         dialog = self.wait_window("保存文件")
+        if self.dialog_screenshot_to:
+            self.keep_screenshot(dialog, self.dialog_screenshot_to)
         self.focus(dialog)
         self.xdo("key", "ctrl+a")
         say(f"saving as {target}")
@@ -476,14 +492,16 @@ def main():
                         default=SOURCE / os.environ.get("BUILD_DIR", "build") / "kestrova")
     parser.add_argument("--scratch", type=Path)
     parser.add_argument("--screenshot", type=Path)
+    parser.add_argument("--dialog-screenshot", type=Path)
     args = parser.parse_args()
     if not os.access(args.kestrova, os.X_OK):
         sys.exit(f"no program at {args.kestrova} (build first, or pass --kestrova)")
     scratch = args.scratch.resolve() if args.scratch else Path(tempfile.mkdtemp(prefix="kestrova-e2e-"))
     screenshot = args.screenshot.resolve() if args.screenshot else None
+    dialog_screenshot = args.dialog_screenshot.resolve() if args.dialog_screenshot else None
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    run = Run(args.kestrova.resolve(), scratch, screenshot)
+    run = Run(args.kestrova.resolve(), scratch, screenshot, dialog_screenshot)
     ok = False
     try:
         run.run()
