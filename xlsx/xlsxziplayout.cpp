@@ -15,8 +15,6 @@ constexpr int EndRecordSize = 22;
 constexpr int LocatorSize = 20;
 constexpr int Zip64RecordSize = 56;
 constexpr int CentralSize = 46;
-constexpr int LocalSize = 30;
-constexpr quint16 DescriptorFlag = 0x0008;
 
 bool hasSignature(const QByteArray &bytes, qint64 at, char a, char b)
 {
@@ -256,18 +254,18 @@ bool readZipLayout(const Package &package, ZipLayout *layout)
             return false;
 
         // The local header, the data, and the data descriptor if the header announces one.
-        if (!fits(qint64(offset), LocalSize, qint64(directory)) || !hasSignature(bytes, qint64(offset), 3, 4))
+        if (!fits(qint64(offset), LocalHeaderSize, qint64(directory)) || !hasSignature(bytes, qint64(offset), 3, 4))
             return false;
         const char *h = bytes.constData() + offset;
         const int localExtraLength = le16(h + 28);
-        const qint64 data = qint64(offset) + LocalSize + le16(h + 26) + localExtraLength;
+        const qint64 data = qint64(offset) + LocalHeaderSize + le16(h + 26) + localExtraLength;
         if (!fits(data, compressed, qint64(directory)))
             return false;
         entry.local = qint64(offset);
         entry.end = data + qint64(compressed);
         if (le16(h + 6) & DescriptorFlag) {
             int block = 0, blockLength = 0;
-            const QByteArray localExtra = QByteArray::fromRawData(h + LocalSize + le16(h + 26), localExtraLength);
+            const QByteArray localExtra = QByteArray::fromRawData(h + LocalHeaderSize + le16(h + 26), localExtraLength);
             const bool zip64 = findExtraBlock(localExtra, Zip64ExtraId, &block, &blockLength) || compressed >= Max32
                 || uncompressed >= Max32;
             const qint64 descriptor = descriptorLength(bytes, entry.end, qint64(directory), r.crc(), compressed, uncompressed, zip64);

@@ -16,6 +16,8 @@ class Package;
 constexpr quint32 Max32 = 0xffffffffu;
 constexpr quint16 Max16 = 0xffffu;
 constexpr quint16 Zip64ExtraId = 0x0001;
+constexpr int LocalHeaderSize = 30; // before the name and extra field
+constexpr quint16 DescriptorFlag = 0x0008; // a data descriptor follows the data
 
 // Offset of the end-of-central-directory record that, with its comment, ends
 // bytes; -1 when there is none (a zip cut short anywhere loses it).

@@ -21,11 +21,9 @@ namespace {
 constexpr int DeflateLevel = 2;
 constexpr quint16 Deflated = 8;
 constexpr quint16 EncryptedFlag = 0x0001;
-constexpr quint16 DescriptorFlag = 0x0008;
 constexpr quint16 MaskedHeadersFlag = 0x2000;
 constexpr quint16 DeflateVersion = 20;
 constexpr quint16 Zip64Version = 45;
-constexpr int LocalSize = 30;
 
 void put16(QByteArray &b, int at, quint16 v)
 {
@@ -162,9 +160,9 @@ bool replaceEntry(const QByteArray &bytes, const ZipEntryLayout &source, const Q
 
     // The local header: a zip64 block there holds both sizes.
     const int nameLength = le16(h + 26);
-    QByteArray fixed(h, LocalSize);
-    const QByteArray name(h + LocalSize, nameLength);
-    QByteArray extra = withoutZip64Block(QByteArray(h + LocalSize + nameLength, le16(h + 28)));
+    QByteArray fixed(h, LocalHeaderSize);
+    const QByteArray name(h + LocalHeaderSize, nameLength);
+    QByteArray extra = withoutZip64Block(QByteArray(h + LocalHeaderSize + nameLength, le16(h + 28)));
     if (zip64)
         extra += zip64Block({uncompressed, compressed});
     if (extra.size() > Max16)
