@@ -1,11 +1,11 @@
 #include "xlsxdocument.h"
 
+#include "xlsxsavetarget.h"
 #include "xlsxworkbook.h"
+#include "xlsxzipwriter.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace QXlsx {
 
@@ -112,25 +112,13 @@ bool Document::saveAs(const QString &xlsxName) const
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!detail::writePackage(book.package, replaced, edited, &buffer))
+    std::map<int, QByteArray> replacements;
+    if (replaced >= 0)
+        replacements[replaced] = edited;
+    if (!detail::writePackage(book.package, replacements, &buffer))
         return false;
     buffer.close();
-
-    // QSaveFile renames over the target, which would replace even a read-only file.
-    const QFileInfo target(xlsxName);
-    if (target.exists()) {
-        QFile probe(xlsxName);
-        if (target.isDir() || !probe.open(QIODevice::WriteOnly | QIODevice::Append))
-            return false;
-    }
-    QSaveFile file(xlsxName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(buffer.data()) != buffer.data().size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return detail::writeOver(xlsxName, buffer.data());
 }
 
 } // namespace QXlsx

@@ -1,8 +1,6 @@
 #include "xlsxpackage.h"
 
-#include <quazip/quazipnewinfo.h>
-
-#include <QIODevice>
+#include "xlsxziplayout.h"
 
 namespace QXlsx {
 namespace detail {
@@ -21,22 +19,6 @@ QString partKey(const QString &name)
             c = QChar(c.unicode() + 32);
     }
     return key;
-}
-
-// True when bytes end with a whole end-of-central-directory record (with its
-// comment); a zip cut short anywhere loses it.
-bool endsWithDirectoryRecord(const QByteArray &bytes)
-{
-    const int record = 22;
-    const int size = bytes.size();
-    for (int at = size - record; at >= 0 && at >= size - record - 0xffff; --at) {
-        if (bytes.at(at) != 'P' || bytes.at(at + 1) != 'K' || bytes.at(at + 2) != 5 || bytes.at(at + 3) != 6)
-            continue;
-        const int commentLength = uchar(bytes.at(at + 20)) | uchar(bytes.at(at + 21)) << 8;
-        if (at + record + commentLength == size)
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -58,7 +40,7 @@ Package::~Package()
 
 bool Package::open(const QByteArray &bytes)
 {
-    if (!endsWithDirectoryRecord(bytes))
+    if (findEndRecord(bytes) < 0)
         return false;
     m_bytes = bytes;
     m_buffer.setData(m_bytes);
@@ -155,65 +137,6 @@ bool EntryReader::next(QByteArray *chunk)
     }
     chunk->resize(int(n));
     return true;
-}
-
-bool writePackage(Package &source, int replaced, const QByteArray &replacement, QIODevice *out)
-{
-    const auto &entries = source.entries();
-    bool needZip64 = false;
-    for (const PackageEntry &e : entries) {
-        if (e.info.isEncrypted())
-            return false;
-        if (e.info.compressedSize >= 0xffffffffu || e.info.uncompressedSize >= 0xffffffffu)
-            needZip64 = true;
-    }
-
-    QuaZip zip(out);
-    zip.setAutoClose(false);
-    zip.setZip64Enabled(needZip64);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    zip.setComment(source.zip()->getComment());
-
-    bool ok = true;
-    for (int i = 0; ok && i < int(entries.size()); ++i) {
-        const QuaZipFileInfo64 &info = entries[size_t(i)].info;
-        QuaZipNewInfo newInfo(info);
-        zip.setUtf8Enabled(info.flags & 0x800);
-        QuaZipFile target(&zip);
-
-        if (i == replaced) {
-            newInfo.uncompressedSize = ulong(replacement.size());
-            ok = target.open(QIODevice::WriteOnly, newInfo, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION)
-                && target.write(replacement) == replacement.size();
-            target.close();
-            ok = ok && target.getZipError() == ZIP_OK;
-            continue;
-        }
-
-        QuaZipFile from;
-        int method = 0;
-        int level = 0;
-        if (!source.openEntry(i, &from, true, &method, &level)) {
-            ok = false;
-            break;
-        }
-        newInfo.extraLocal = from.getLocalExtraField();
-        const QByteArray raw = from.readAll();
-        const bool readOk = qint64(raw.size()) == qint64(info.compressedSize);
-        from.close();
-        if (!readOk) {
-            ok = false;
-            break;
-        }
-        newInfo.uncompressedSize = ulong(info.uncompressedSize);
-        ok = target.open(QIODevice::WriteOnly, newInfo, nullptr, info.crc, method, level, true)
-            && target.write(raw) == raw.size();
-        target.close();
-        ok = ok && target.getZipError() == ZIP_OK;
-    }
-    zip.close();
-    return ok && zip.getZipError() == ZIP_OK;
 }
 
 } // namespace detail

@@ -52,8 +52,6 @@ public:
     // Opens entry index on file, inflating or raw.
     bool openEntry(int index, QuaZipFile *file, bool raw, int *method = nullptr, int *level = nullptr);
 
-    QuaZip *zip() { return &m_zip; }
-
 private:
     QByteArray m_bytes;
     QuietBuffer m_buffer;
@@ -86,11 +84,6 @@ private:
     bool m_failed = false;
     bool m_done = false;
 };
-
-// Writes every entry of source, in order, to out: each copied raw (its compressed
-// bytes, CRC and sizes unchanged) except entry replaced, whose content becomes
-// replacement (deflated afresh). replaced may be -1.
-bool writePackage(Package &source, int replaced, const QByteArray &replacement, QIODevice *out);
 
 } // namespace detail
 } // namespace QXlsx

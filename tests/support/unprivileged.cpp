@@ -2,22 +2,39 @@
 
 #include <QFile>
 
+#include <grp.h>
 #include <unistd.h>
 
 namespace {
 constexpr uid_t nobody = 65534;
-}
 
-Unprivileged::Unprivileged()
+bool setGroups(const std::vector<unsigned> &groups)
+{
+    const std::vector<gid_t> list(groups.begin(), groups.end());
+    return setgroups(list.size(), list.data()) == 0;
+}
+} // namespace
+
+Unprivileged::Unprivileged(const std::vector<unsigned> &groups)
 {
     if (geteuid() != 0) {
         m_active = true;
         return;
     }
-    if (setegid(nobody) != 0)
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> saved(size_t(count > 0 ? count : 0));
+    if (count < 0 || getgroups(count, saved.data()) != count)
         return;
+    m_savedGroups.assign(saved.begin(), saved.end());
+    if (!setGroups(groups))
+        return;
+    if (setegid(nobody) != 0) {
+        (void)setGroups(m_savedGroups);
+        return;
+    }
     if (seteuid(nobody) != 0) {
         (void)setegid(0);
+        (void)setGroups(m_savedGroups);
         return;
     }
     m_active = m_switched = true;
@@ -28,6 +45,7 @@ Unprivileged::~Unprivileged()
     if (m_switched) {
         (void)seteuid(0);
         (void)setegid(0);
+        (void)setGroups(m_savedGroups);
     }
 }
 

@@ -2,12 +2,15 @@
 
 #include <QString>
 
+#include <vector>
+
 // While alive, the process runs with the effective user and group "nobody"
-// when it was started as root, so that file permissions apply to it.
+// when it was started as root, so that file permissions apply to it. Its
+// supplementary groups are then only the given ones.
 class Unprivileged
 {
 public:
-    Unprivileged();
+    explicit Unprivileged(const std::vector<unsigned> &groups = {});
     ~Unprivileged();
     Unprivileged(const Unprivileged &) = delete;
     Unprivileged &operator=(const Unprivileged &) = delete;
@@ -17,6 +20,7 @@ public:
 private:
     bool m_active = false;
     bool m_switched = false;
+    std::vector<unsigned> m_savedGroups;
 };
 
 // Lets any user enter and write the folder (for use with Unprivileged).

@@ -7,9 +7,11 @@
 //   4  a workbook part given to the active-tab edit alone
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
-// package that does not load again once written.
+// package that is not written back as read, or does not load again once
+// written with its workbook part edited.
 
 #include "xlsxworkbook.h"
+#include "xlsxzipwriter.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -141,18 +143,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
-    if (workbookPart(*book, &xml))
+    QByteArray edited;
+    if (workbookPart(*book, &xml)) {
         checkEdit(xml, tab);
+        if (!markActiveTab(xml, tab, &edited))
+            edited.clear();
+    }
 
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    if (writePackage(book->package, -1, QByteArray(), &out)) {
-        std::unique_ptr<Workbook> again = readWorkbook(out.data());
-        check(again != nullptr, "written package does not load");
-        check(again->sheets.size() == book->sheets.size(), "sheets lost");
-        for (size_t i = 0; i < book->sheets.size(); ++i) {
-            check(again->sheets[i].name == book->sheets[i].name, "sheet name changed");
-            check(again->sheets[i].cells.size() == book->sheets[i].cells.size(), "cells lost");
+    QBuffer same;
+    same.open(QIODevice::WriteOnly);
+    check(writePackage(book->package, {}, &same) && same.data() == bytes, "unedited package not written as read");
+    if (!edited.isEmpty()) {
+        // A package the reader took is written with the part replaced, or refused;
+        // once written it reads back with that part and every sheet as before.
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        if (writePackage(book->package, {{book->workbookEntry, edited}}, &out)) {
+            std::unique_ptr<Workbook> again = readWorkbook(out.data());
+            check(again != nullptr, "written package does not load");
+            QByteArray written;
+            check(workbookPart(*again, &written) && written == edited, "replaced part not as given");
+            check(again->sheets.size() == book->sheets.size(), "sheets lost");
+            for (size_t i = 0; i < book->sheets.size(); ++i) {
+                check(again->sheets[i].name == book->sheets[i].name, "sheet name changed");
+                check(again->sheets[i].cells.size() == book->sheets[i].cells.size(), "cells lost");
+            }
         }
     }
     return 0;

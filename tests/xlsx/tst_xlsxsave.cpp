@@ -1,4 +1,5 @@
-// Saving a workbook back: every part kept as it was but the active tab, written atomically.
+// Saving a workbook back: every part and its zip headers kept as they were but
+// the active tab, written atomically over the target, which keeps its owner.
 
 #include "unprivileged.h"
 #include "xlsxdocument.h"
@@ -8,11 +9,20 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
+
+#include <zlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace xlsxtest;
 
@@ -82,6 +92,153 @@ void compareEntries(const QString &before, const QString &after, QByteArray *wor
     }
 }
 
+
+// Every entry's headers, as Python's zipfile reads them, are as they were but
+// those of the part replaced (if any): that one keeps its name, flags (but the
+// data descriptor's), version made by, times, attributes, extra field and
+// comment, and is deflated with no data descriptor after it.
+void compareHeaders(const QString &before, const QString &after, const QString &replaced)
+{
+    QString error;
+    const QJsonObject a = zipHeaders(before, &error);
+    const QJsonObject b = zipHeaders(after, &error);
+    QVERIFY2(!a.isEmpty() && !b.isEmpty(), qPrintable(error));
+    QCOMPARE(b.value(QLatin1String("comment")), a.value(QLatin1String("comment")));
+    const QJsonArray entriesA = a.value(QLatin1String("entries")).toArray();
+    const QJsonArray entriesB = b.value(QLatin1String("entries")).toArray();
+    QCOMPARE(entriesB.size(), entriesA.size());
+    bool seen = replaced.isEmpty();
+    for (int i = 0; i < entriesA.size(); ++i) {
+        const QJsonObject x = entriesA[i].toObject();
+        const QJsonObject y = entriesB[i].toObject();
+        const QString name = x.value(QLatin1String("name")).toString();
+        if (name != replaced) {
+            QStringList changed;
+            for (auto it = x.begin(); it != x.end(); ++it) {
+                if (y.value(it.key()) != it.value())
+                    changed << it.key();
+            }
+            QVERIFY2(changed.isEmpty(), qPrintable(name + QLatin1String(": ") + changed.join(QLatin1String(", "))));
+            continue;
+        }
+        seen = true;
+        for (const char *key : {"name", "create_version", "create_system", "date_time", "internal_attr", "external_attr", "comment", "extra"})
+            QVERIFY2(y.value(QLatin1String(key)) == x.value(QLatin1String(key)), key);
+        QCOMPARE(y.value(QLatin1String("flags")).toInt(), x.value(QLatin1String("flags")).toInt() & ~0x8);
+        QCOMPARE(y.value(QLatin1String("method")).toInt(), 8);
+        QCOMPARE(y.value(QLatin1String("descriptor")).toString(), QStringLiteral("none"));
+        // The local header says the same.
+        const QByteArray local = QByteArray::fromHex(y.value(QLatin1String("local")).toString().toLatin1());
+        QVERIFY(local.size() >= 30);
+        QCOMPARE(qFromLittleEndian<quint16>(local.constData() + 6), quint16(y.value(QLatin1String("flags")).toInt()));
+        QCOMPARE(qFromLittleEndian<quint16>(local.constData() + 8), quint16(8));
+    }
+    QVERIFY2(seen, qPrintable(replaced));
+}
+
+// A zip put together by hand, for layouts the zip library does not write:
+// zip64 fields where they are not needed, sizes over 4 GiB of data never held.
+class ZipBuilder
+{
+public:
+    ZipBuilder() : m_out(&m_bytes, QIODevice::WriteOnly), m_directoryOut(&m_directory, QIODevice::WriteOnly)
+    {
+        m_out.setByteOrder(QDataStream::LittleEndian);
+        m_directoryOut.setByteOrder(QDataStream::LittleEndian);
+    }
+
+    // stored is the data as stored; size and crc those of the data itself.
+    void add(const QByteArray &name, quint16 method, quint32 crc, quint64 size, const QByteArray &stored, bool offsetInZip64)
+    {
+        const quint32 max = 0xffffffffu;
+        const quint64 offset = quint64(m_bytes.size());
+        const bool large = size >= max;
+        m_out << quint32(0x04034b50) << quint16(45) << quint16(0) << method << quint16(0x6aa0) << quint16(0x585d) << crc
+              << quint32(large ? max : quint32(stored.size())) << quint32(large ? max : quint32(size))
+              << quint16(name.size()) << quint16(large ? 20 : 0);
+        m_out.writeRawData(name.constData(), name.size());
+        if (large)
+            m_out << quint16(1) << quint16(16) << size << quint64(stored.size());
+        m_out.writeRawData(stored.constData(), stored.size());
+
+        const quint16 extra = quint16((large ? 8 : 0) + (offsetInZip64 ? 8 : 0));
+        m_directoryOut << quint32(0x02014b50) << quint16(0x031e) << quint16(45) << quint16(0) << method << quint16(0x6aa0)
+                       << quint16(0x585d) << crc << quint32(stored.size()) << quint32(large ? max : quint32(size))
+                       << quint16(name.size()) << quint16(extra ? extra + 4 : 0) << quint16(0) << quint16(0) << quint16(0)
+                       << quint32(0100644u << 16) << quint32(offsetInZip64 ? max : quint32(offset));
+        m_directoryOut.writeRawData(name.constData(), name.size());
+        if (extra) {
+            m_directoryOut << quint16(1) << extra;
+            if (large)
+                m_directoryOut << size;
+            if (offsetInZip64)
+                m_directoryOut << offset;
+        }
+        ++m_count;
+    }
+
+    // The whole zip; with zip64End its end record sends the reader to a zip64 one.
+    QByteArray finish(bool zip64End)
+    {
+        const quint64 directory = quint64(m_bytes.size());
+        m_out.writeRawData(m_directory.constData(), m_directory.size());
+        const quint64 size = quint64(m_directory.size());
+        if (zip64End) {
+            const quint64 record = quint64(m_bytes.size());
+            m_out << quint32(0x06064b50) << quint64(44) << quint16(45) << quint16(45) << quint32(0) << quint32(0) << m_count
+                  << m_count << size << directory;
+            m_out << quint32(0x07064b50) << quint32(0) << record << quint32(1);
+        }
+        m_out << quint32(0x06054b50) << quint16(0) << quint16(0) << quint16(zip64End ? 0xffff : m_count)
+              << quint16(zip64End ? 0xffff : m_count) << quint32(zip64End ? 0xffffffffu : size)
+              << quint32(zip64End ? 0xffffffffu : directory) << quint16(0);
+        return m_bytes;
+    }
+
+private:
+    QByteArray m_bytes;
+    QByteArray m_directory;
+    QDataStream m_out;
+    QDataStream m_directoryOut;
+    quint64 m_count = 0;
+};
+
+// size zeros (a whole number of MiB), deflated: one deflated MiB repeated, then
+// an empty final block. Their CRC in *crc.
+QByteArray deflatedZeros(quint64 size, quint32 *crc)
+{
+    const int block = 1 << 20;
+    const QByteArray zeros(block, '\0');
+    z_stream z {};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray segment(int(deflateBound(&z, block)) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+    z.avail_in = block;
+    z.next_out = reinterpret_cast<Bytef *>(segment.data());
+    z.avail_out = uInt(segment.size());
+    // A full flush ends the segment on a byte boundary, referring to nothing before it.
+    deflate(&z, Z_FULL_FLUSH);
+    segment.resize(int(z.total_out));
+    deflateEnd(&z);
+
+    const uLong one = crc32(0, reinterpret_cast<const Bytef *>(zeros.constData()), block);
+    uLong total = 0;
+    QByteArray out;
+    out.reserve(int(size / block) * segment.size() + 2);
+    for (quint64 done = 0; done < size; done += block) {
+        out += segment;
+        total = crc32_combine(total, one, block);
+    }
+    out += QByteArray("\x03\x00", 2);
+    *crc = quint32(total);
+    return out;
+}
+
+quint32 crcOf(const QByteArray &data)
+{
+    return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+}
+
 } // namespace
 
 class TestXlsxSave : public QObject
@@ -92,6 +249,8 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void compressedBytesKeptAsStored();
+    void zip64();
+    void sharedBytesRefused();
     void saveOverTheSourceFile();
     void bookViewsAddedWhenMissing();
     void firstSheetFollowsTheActiveTab();
@@ -99,6 +258,9 @@ private slots:
     void missingFolder();
     void readOnlyTarget();
     void unwritableFolder();
+    void ownerKeptByRoot();
+    void groupKeptByMember_data();
+    void groupKeptByMember();
 
 private:
     QTemporaryDir m_dir;
@@ -119,6 +281,8 @@ void TestXlsxSave::roundTrip_data()
     QTest::newRow("1904") << "date1904.xlsx" << "mac" << 0 << false;
     QTest::newRow("edited") << "edited.xlsx" << "plain" << 1 << true;
     QTest::newRow("strict") << "strict.xlsx" << "strict" << 0 << false;
+    QTest::newRow("streamed, other sheet") << "streamed.xlsx" << "device" << 0 << true;
+    QTest::newRow("streamed, same sheet") << "streamed.xlsx" << "device_2" << 1 << false;
 }
 
 void TestXlsxSave::roundTrip()
@@ -137,6 +301,11 @@ void TestXlsxSave::roundTrip()
     const QStringList selectedCells = cellsOf(doc);
     QVERIFY(doc.saveAs(target));
 
+    if (!changed)
+        QCOMPARE(readFile(target), readFile(source)); // nothing to edit: the very same bytes
+    compareHeaders(source, target, changed ? WorkbookPart : QString());
+    if (file == QLatin1String("streamed.xlsx"))
+        QVERIFY(!zipEntry(target, QStringLiteral("customXml/备注.xml")).isEmpty());
     QByteArray before, after;
     compareEntries(source, target, &before, &after);
     if (QTest::currentTestFailed())
@@ -200,6 +369,91 @@ void TestXlsxSave::compressedBytesKeptAsStored()
     QByteArray before, after;
     compareEntries(source, target, &before, &after);
     QCOMPARE(withoutTabAttributes(after), withoutTabAttributes(before));
+}
+
+// A part over 4 GiB that the reader never inflates, zip64 fields for every
+// offset and a zip64 end record: all kept (the offsets moved), and our reader
+// reads the result.
+void TestXlsxSave::zip64()
+{
+    bool ok = false;
+    const QVector<Entry> parts = zipEntries(fixture(QStringLiteral("values.xlsx")), &ok);
+    QVERIFY(ok);
+    ZipBuilder zip;
+    for (const Entry &e : parts) {
+        // The workbook part is stored: deflated afresh it shrinks, so every entry after it moves.
+        if (e.name == WorkbookPart)
+            zip.add(e.name.toUtf8(), 0, crcOf(e.data), quint64(e.data.size()), e.data, false);
+        else
+            zip.add(e.name.toUtf8(), quint16(e.method), crcOf(e.data), quint64(e.data.size()), e.raw, true);
+    }
+    const QString bigName = QStringLiteral("xl/media/big.bin");
+    const quint64 bigSize = (quint64(4) << 30) + (1 << 20);
+    quint32 crc = 0;
+    const QByteArray bigStored = deflatedZeros(bigSize, &crc);
+    zip.add(bigName.toUtf8(), 8, crc, bigSize, bigStored, true);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("zip64.xlsx"));
+    QVERIFY(writeFile(source, zip.finish(true)));
+
+    QXlsx::Document doc(source);
+    QVERIFY(doc.isLoaded());
+    QCOMPARE(doc.cellAt(1, 1)->value(), QVariant(QStringLiteral("serial"))); // device_2 is active
+    QVERIFY(doc.selectSheet(QStringLiteral("device")));
+    const QString target = dir.filePath(QStringLiteral("zip64-saved.xlsx"));
+    QVERIFY(doc.saveAs(target));
+    const QByteArray saved = readFile(target);
+    QVERIFY(saved.size() < QFileInfo(source).size());
+
+    QXlsx::Document again(target);
+    QVERIFY(again.isLoaded());
+    QCOMPARE(again.cellAt(1, 1)->value(), QVariant(QStringLiteral("id")));
+    QCOMPARE(again.sheetNames(), doc.sheetNames());
+    compareHeaders(source, target, WorkbookPart);
+    QVERIFY(saved.right(22 + 20 + 56).startsWith("PK\x06\x06"));
+
+    QuaZip z(target);
+    QVERIFY(z.open(QuaZip::mdUnzip) && z.setCurrentFile(bigName));
+    QuaZipFileInfo64 info;
+    QVERIFY(z.getCurrentFileInfo(&info));
+    QCOMPARE(quint64(info.uncompressedSize), bigSize);
+    QuaZipFile raw(&z);
+    int method = 0;
+    QVERIFY(raw.open(QIODevice::ReadOnly, &method, nullptr, true));
+    QVERIFY(raw.readAll() == bigStored);
+}
+
+// Two central records naming the same local header: the reader takes such a
+// package, but a copy would hold those bytes twice. An edit is not saved (and
+// nothing written); unedited, the package is written as it was read.
+void TestXlsxSave::sharedBytesRefused()
+{
+    QByteArray bytes = readFile(fixture(QStringLiteral("values.xlsx")));
+    const int end = bytes.size() - 22;
+    QVERIFY(bytes.mid(end, 4) == "PK\x05\x06");
+    const int start = int(qFromLittleEndian<quint32>(bytes.constData() + end + 16));
+    const char *first = bytes.constData() + start;
+    const int length = 46 + qFromLittleEndian<quint16>(first + 28) + qFromLittleEndian<quint16>(first + 30)
+        + qFromLittleEndian<quint16>(first + 32);
+    bytes.insert(end, bytes.mid(start, length));
+    char *e = bytes.data() + end + length;
+    const quint16 count = qFromLittleEndian<quint16>(e + 8) + 1;
+    qToLittleEndian<quint16>(count, e + 8);
+    qToLittleEndian<quint16>(count, e + 10);
+    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(e + 12) + quint32(length), e + 12);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("shared.xlsx"));
+    QVERIFY(writeFile(source, bytes));
+
+    QXlsx::Document doc(source);
+    QVERIFY(doc.isLoaded());
+    QVERIFY(doc.selectSheet(QStringLiteral("device")));
+    const QString target = dir.filePath(QStringLiteral("saved.xlsx"));
+    QVERIFY(!doc.saveAs(target));
+    QVERIFY(!QFile::exists(target));
+    QVERIFY(doc.selectSheet(QStringLiteral("device_2")));
+    QVERIFY(doc.saveAs(target));
+    QCOMPARE(readFile(target), bytes);
 }
 
 void TestXlsxSave::saveOverTheSourceFile()
@@ -341,6 +595,77 @@ void TestXlsxSave::unwritableFolder()
     QCOMPARE(readFile(target), QByteArray("old contents"));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList(QStringLiteral("writable.xlsx")));
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// As root: the new file keeps a foreign owner and group and the whole mode,
+// through a symbolic link that stays one.
+void TestXlsxSave::ownerKeptByRoot()
+{
+    if (geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("owned.xlsx"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("values.xlsx")), target));
+    const QByteArray native = QFile::encodeName(target);
+    QCOMPARE(chown(native.constData(), 1234, 4321), 0);
+    QCOMPARE(chmod(native.constData(), 02640), 0);
+    const QString link = dir.filePath(QStringLiteral("link.xlsx"));
+    QVERIFY(QFile::link(target, link));
+
+    QXlsx::Document doc(link);
+    QVERIFY(doc.selectSheet(QStringLiteral("device")));
+    QVERIFY(doc.saveAs(link));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(attributeValue(zipEntry(target, WorkbookPart), "activeTab"), 0);
+    struct stat st;
+    QCOMPARE(stat(native.constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid_t(1234));
+    QCOMPARE(st.st_gid, gid_t(4321));
+    QCOMPARE(st.st_mode & 07777, mode_t(02640));
+}
+
+void TestXlsxSave::groupKeptByMember_data()
+{
+    QTest::addColumn<unsigned>("group");
+    QTest::addColumn<bool>("member");
+    QTest::newRow("member of the group") << 4242u << true;
+    QTest::newRow("not a member") << 4321u << false;
+}
+
+// A user who may write another's file gets it as their own, in its group if
+// they are a member of it, else in their own group.
+void TestXlsxSave::groupKeptByMember()
+{
+    QFETCH(unsigned, group);
+    QFETCH(bool, member);
+    if (geteuid() != 0)
+        QSKIP("setting up a file of another user and group needs root");
+    QTemporaryDir dir;
+    makeWorldAccessible(dir.path());
+    const QString target = dir.filePath(QStringLiteral("shared.xlsx"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("values.xlsx")), target));
+    const QByteArray native = QFile::encodeName(target);
+    QCOMPARE(chown(native.constData(), 1234, group), 0);
+    QCOMPARE(chmod(native.constData(), 0666), 0);
+    QXlsx::Document doc(target);
+    QVERIFY(doc.selectSheet(QStringLiteral("device")));
+
+    uid_t user = 0;
+    gid_t ownGroup = 0;
+    {
+        Unprivileged nobody({4242});
+        if (!nobody.active())
+            QSKIP("cannot drop root privileges");
+        user = geteuid();
+        ownGroup = getegid();
+        QVERIFY(doc.saveAs(target));
+    }
+    struct stat st;
+    QCOMPARE(stat(native.constData(), &st), 0);
+    QCOMPARE(st.st_uid, user);
+    QCOMPARE(st.st_gid, member ? gid_t(group) : ownGroup);
+    QCOMPARE(st.st_mode & 0777, mode_t(0666));
+    QCOMPARE(attributeValue(zipEntry(target, WorkbookPart), "activeTab"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestXlsxSave)

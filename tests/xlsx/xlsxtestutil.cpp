@@ -18,7 +18,20 @@ namespace xlsxtest {
 
 namespace {
 const char *const Python = "/usr/bin/python3";
+
+// Runs one of the test scripts on path; its standard output, or false with *error set.
+bool runScript(const char *script, const QString &path, QByteArray *out, QString *error)
+{
+    QProcess p;
+    p.start(QString::fromLatin1(Python), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/") + QLatin1String(script), path});
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = QString::fromUtf8(p.readAllStandardError());
+        return false;
+    }
+    *out = p.readAllStandardOutput();
+    return true;
 }
+} // namespace
 
 QString fixture(const QString &name)
 {
@@ -149,13 +162,10 @@ bool openpyxlAvailable()
 Dump openpyxlDump(const QString &path)
 {
     Dump dump;
-    QProcess p;
-    p.start(QString::fromLatin1(Python), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/dump_cells.py"), path});
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        dump.error = QString::fromUtf8(p.readAllStandardError());
+    QByteArray printed;
+    if (!runScript("dump_cells.py", path, &printed, &dump.error))
         return dump;
-    }
-    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString out = QString::fromUtf8(printed);
     for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         dump.lines.append(line);
         const QStringList f = line.split(QLatin1Char('\t'));
@@ -175,6 +185,15 @@ Dump openpyxlDump(const QString &path)
     }
     dump.ok = true;
     return dump;
+}
+
+QJsonObject zipHeaders(const QString &path, QString *error)
+{
+    QByteArray printed;
+    QString unused;
+    if (!runScript("zip_headers.py", path, &printed, error ? error : &unused))
+        return QJsonObject();
+    return QJsonDocument::fromJson(printed).object();
 }
 
 double serial(const QDateTime &when)

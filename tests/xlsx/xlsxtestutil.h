@@ -3,6 +3,7 @@
 // Helpers shared by the xlsx tests: fixtures, zip entries, the openpyxl checker.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -61,6 +62,10 @@ struct Dump
 };
 bool openpyxlAvailable();
 Dump openpyxlDump(const QString &path);
+
+// The header fields of every entry of a zip, as zip_headers.py prints them from
+// Python's zipfile; empty when it cannot be read.
+QJsonObject zipHeaders(const QString &path, QString *error = nullptr);
 
 // Why the document's cell differs from openpyxl's, or empty when it does not.
 QString compareCell(const QVariant &mine, const Dump::Cell &theirs);
