@@ -351,7 +351,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
     }
 }
 
-enum class CellType { Number, Shared, String, Inline, Bool, Error, Date };
+enum class CellType { Number, Shared, String, Inline, Bool, Error, Date, Unknown };
 
 bool parseCellType(std::string_view t, CellType *type)
 {
@@ -372,6 +372,27 @@ bool parseCellType(std::string_view t, CellType *type)
     else
         return false;
     return true;
+}
+
+// A t="d" value: an ISO 8601 date-time or date (a QDateTime, midnight for a
+// date), a time of day (a QTime), or a serial number as in other cells.
+QVariant dateValue(std::string_view text)
+{
+    text = trimmed(text);
+    const QString iso = QString::fromLatin1(text.data(), int(text.size()));
+    QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (when.isValid())
+        return when;
+    const QDate day = QDate::fromString(iso, Qt::ISODate);
+    if (day.isValid())
+        return QDateTime(day, QTime(0, 0));
+    const QTime time = QTime::fromString(iso.startsWith(QLatin1Char('T')) ? iso.mid(1) : iso, Qt::ISODateWithMs);
+    if (time.isValid())
+        return time;
+    double serial;
+    if (parseDouble(text, &serial))
+        return serial;
+    return QVariant();
 }
 
 class SheetParser
@@ -463,7 +484,9 @@ private:
         m_column = m_cellColumn;
         m_hasValue = m_hasInline = false;
         m_type = CellType::Number;
-        return !x.attribute("t", &m_attribute) || parseCellType(m_attribute, &m_type);
+        if (x.attribute("t", &m_attribute) && !parseCellType(m_attribute, &m_type))
+            m_type = CellType::Unknown;
+        return true;
     }
 
     bool endElement(int depth)
@@ -486,9 +509,7 @@ private:
 
     bool endCell()
     {
-        QVariant value;
-        if (!cellValue(&value))
-            return false;
+        QVariant value = cellValue();
         if (--m_limits.cellsLeft < 0)
             return false;
         auto &cells = m_sheet->cells;
@@ -501,69 +522,50 @@ private:
         return true;
     }
 
-    bool cellValue(QVariant *value)
+    // The value as its type reads it; a value that does not read leaves the
+    // cell without one, present all the same.
+    QVariant cellValue() const
     {
         const std::string_view text = m_value;
         switch (m_type) {
         case CellType::Number: {
-            if (!m_hasValue || trimmed(text).empty())
-                return true;
             double d;
-            if (!parseDouble(text, &d))
-                return false;
-            *value = d;
-            return true;
+            if (m_hasValue && parseDouble(text, &d))
+                return d;
+            return QVariant();
         }
         case CellType::Shared: {
-            if (!m_hasValue)
-                return true;
             int index;
-            if (!parseUInt(text, INT_MAX, &index) || index >= m_strings.size())
-                return false;
-            *value = m_strings.at(index);
-            return true;
+            if (m_hasValue && parseUInt(text, INT_MAX, &index) && index < m_strings.size())
+                return m_strings.at(index);
+            return QVariant();
         }
         case CellType::String:
-            if (m_hasValue)
-                *value = unescapeText(m_value);
-            return true;
+            return m_hasValue ? QVariant(unescapeText(m_value)) : QVariant();
         case CellType::Inline:
             if (m_hasInline)
-                *value = unescapeText(m_inline.text);
-            else if (m_hasValue)
-                *value = unescapeText(m_value);
-            return true;
+                return unescapeText(m_inline.text);
+            return m_hasValue ? QVariant(unescapeText(m_value)) : QVariant();
         case CellType::Bool: {
-            if (!m_hasValue)
-                return true;
+            // 1 and 0 as written; any other number counts as true, as spreadsheets read it.
             bool b;
-            if (!parseBool(text, &b))
-                return false;
-            *value = b;
-            return true;
+            double d;
+            if (m_hasValue && parseBool(text, &b))
+                return b;
+            if (m_hasValue && parseDouble(text, &d))
+                return d != 0;
+            return QVariant();
         }
-        case CellType::Error:
-            if (m_hasValue)
-                *value = QString::fromUtf8(m_value.data(), int(m_value.size()));
-            return true;
-        case CellType::Date: {
-            const std::string_view iso8601 = trimmed(text);
-            if (!m_hasValue || iso8601.empty())
-                return true;
-            const QString iso = QString::fromLatin1(iso8601.data(), int(iso8601.size()));
-            QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
-            if (!when.isValid()) {
-                const QDate day = QDate::fromString(iso, Qt::ISODate);
-                if (day.isValid())
-                    when = QDateTime(day, QTime(0, 0));
-            }
-            if (!when.isValid())
-                return false;
-            *value = when;
-            return true;
+        case CellType::Error: {
+            const std::string_view code = trimmed(text);
+            return m_hasValue && !code.empty() ? QVariant(QString::fromUtf8(code.data(), int(code.size()))) : QVariant();
         }
+        case CellType::Date:
+            return m_hasValue ? dateValue(text) : QVariant();
+        case CellType::Unknown:
+            return QVariant();
         }
-        return false;
+        return QVariant();
     }
 
     bool finish()

@@ -96,7 +96,7 @@ void checkSheet(Sheet &sheet)
         check(sheet.find(c.row, c.column) == &c.cell, "lookup");
         const QVariant::Type t = c.cell.value().type();
         check(t == QVariant::Invalid || t == QVariant::Double || t == QVariant::String || t == QVariant::Bool
-                  || t == QVariant::DateTime, "value type");
+                  || t == QVariant::DateTime || t == QVariant::Time, "value type");
     }
     check(sheet.cells.front().row == r.firstRow() && sheet.cells.back().row == r.lastRow(), "range rows");
     check(!sheet.find(r.lastRow() + 1, r.firstColumn()) && !sheet.find(r.firstRow(), r.lastColumn() + 1), "lookup outside");
