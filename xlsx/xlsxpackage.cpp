@@ -160,9 +160,13 @@ bool EntryReader::next(QByteArray *chunk)
     return true;
 }
 
-bool writePackage(Package &source, int replaced, const QByteArray &replacement, QIODevice *out)
+bool writePackage(const Package &source, const std::map<int, QByteArray> &replacements, QIODevice *out)
 {
-    const auto &entries = source.entries();
+    if (replacements.empty())
+        return out->write(source.bytes()) == source.bytes().size();
+    // Reading the entries raw moves the package's own zip handle.
+    Package &package = const_cast<Package &>(source);
+    const auto &entries = package.entries();
     bool needZip64 = false;
     for (const PackageEntry &e : entries) {
         if (e.info.isEncrypted())
@@ -176,7 +180,7 @@ bool writePackage(Package &source, int replaced, const QByteArray &replacement, 
     zip.setZip64Enabled(needZip64);
     if (!zip.open(QuaZip::mdCreate))
         return false;
-    zip.setComment(source.zip()->getComment());
+    zip.setComment(package.zip()->getComment());
 
     bool ok = true;
     for (int i = 0; ok && i < int(entries.size()); ++i) {
@@ -185,7 +189,9 @@ bool writePackage(Package &source, int replaced, const QByteArray &replacement, 
         zip.setUtf8Enabled(info.flags & 0x800);
         QuaZipFile target(&zip);
 
-        if (i == replaced) {
+        const auto replaced = replacements.find(i);
+        if (replaced != replacements.end()) {
+            const QByteArray &replacement = replaced->second;
             newInfo.uncompressedSize = ulong(replacement.size());
             ok = target.open(QIODevice::WriteOnly, newInfo, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION)
                 && target.write(replacement) == replacement.size();
@@ -197,7 +203,7 @@ bool writePackage(Package &source, int replaced, const QByteArray &replacement, 
         QuaZipFile from;
         int method = 0;
         int level = 0;
-        if (!source.openEntry(i, &from, true, &method, &level)) {
+        if (!package.openEntry(i, &from, true, &method, &level)) {
             ok = false;
             break;
         }

@@ -11,6 +11,7 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -88,10 +89,10 @@ private:
     bool m_done = false;
 };
 
-// Writes every entry of source, in order, to out: each copied raw (its compressed
-// bytes, CRC and sizes unchanged) except entry replaced, whose content becomes
-// replacement (deflated afresh). replaced may be -1.
-bool writePackage(Package &source, int replaced, const QByteArray &replacement, QIODevice *out);
+// Writes source to out. Entries named in replacements (entry index -> new
+// content) are deflated afresh; every other entry is carried over as stored.
+// With no replacement the output is the source bytes themselves.
+bool writePackage(const Package &source, const std::map<int, QByteArray> &replacements, QIODevice *out);
 
 } // namespace detail
 } // namespace QXlsx

@@ -5,6 +5,7 @@
 //   2  its shared strings part
 //   3  its workbook part
 //   4  a workbook part given to the active-tab edit alone
+// (the worksheet part also goes to the selected-tab edit alone)
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that does not load again once written.
@@ -105,7 +106,7 @@ void checkSheet(Sheet &sheet)
 void checkEdit(const QByteArray &xml, int tab)
 {
     QByteArray out;
-    if (!markActiveTab(xml, tab, &out))
+    if (!markActiveTab(xml, tab, tab / 2, &out))
         return;
     int active = -1;
     int first = -1;
@@ -114,7 +115,23 @@ void checkEdit(const QByteArray &xml, int tab)
     int beforeFirst = -1;
     if (readBookView(xml, &before, &beforeFirst)) {
         check(readBookView(out, &active, &first), "edited part does not read");
-        check(active == tab && first <= tab, "edited part has another tab");
+        check(active == tab && first == tab / 2, "edited part has another tab");
+    }
+}
+
+void checkSheetEdit(const QByteArray &xml)
+{
+    bool hasView = false;
+    bool selected = false;
+    // An edit of a part whose views read must read as asked.
+    if (!readTabSelected(xml, &hasView, &selected) || !hasView)
+        return;
+    for (const bool want : {false, true}) {
+        QByteArray out;
+        if (!markTabSelected(xml, want, &out))
+            continue;
+        check(readTabSelected(out, &hasView, &selected), "edited sheet part does not read");
+        check(selected == want, "edited sheet part has another selection");
     }
 }
 
@@ -131,6 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkEdit(input, 3);
         return 0;
     }
+    if (mode == 1)
+        checkSheetEdit(input);
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
     std::unique_ptr<Workbook> book = readWorkbook(bytes);
     if (!book)
@@ -141,12 +160,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
-    if (workbookPart(*book, &xml))
+    if (inflatePart(*book, book->workbookEntry, MaxOtherPartBytes, &xml))
         checkEdit(xml, tab);
 
+    std::map<int, QByteArray> replacements;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    if (writePackage(book->package, -1, QByteArray(), &out)) {
+    if (selectionEdits(*book, tab, &replacements) && writePackage(book->package, replacements, &out)) {
         std::unique_ptr<Workbook> again = readWorkbook(out.data());
         check(again != nullptr, "written package does not load");
         check(again->sheets.size() == book->sheets.size(), "sheets lost");

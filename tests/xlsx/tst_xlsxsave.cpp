@@ -1,4 +1,5 @@
-// Saving a workbook back: every part kept as it was but the active tab, written atomically.
+// Saving a workbook back: every part kept as it was but the active and
+// selected tabs, written atomically.
 
 #include "unprivileged.h"
 #include "xlsxdocument.h"
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -33,32 +35,10 @@ int attributeValue(const QByteArray &xml, const char *name)
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
-QStringList withoutActive(const QStringList &lines)
-{
-    QStringList out;
-    for (const QString &l : lines) {
-        if (!l.startsWith(QLatin1String("active\t")))
-            out << l;
-    }
-    return out;
-}
-
-// All cells of the selected sheet, as "row,column=value".
-QStringList cellsOf(const QXlsx::Document &doc)
-{
-    QStringList cells;
-    const QXlsx::CellRange r = doc.dimension();
-    for (int row = r.firstRow(); r.isValid() && row <= r.lastRow(); ++row) {
-        for (int column = r.firstColumn(); column <= r.lastColumn(); ++column) {
-            if (const QXlsx::Cell *cell = doc.cellAt(row, column))
-                cells << QStringLiteral("%1,%2=%3:%4").arg(row).arg(column).arg(QLatin1String(cell->value().typeName()), cell->value().toString());
-        }
-    }
-    return cells;
-}
-
-// Compares every entry of two packages; the workbook part is returned for the caller.
-void compareEntries(const QString &before, const QString &after, QByteArray *workbookBefore, QByteArray *workbookAfter)
+// Compares every entry of two packages: the same names in the same order, each
+// kept as stored but the workbook part and the sheet parts, which may differ in
+// their view start tags only. The names of those that differ go to changed.
+void compareEntries(const QString &before, const QString &after, QStringList *changed = nullptr)
 {
     bool ok1 = false, ok2 = false;
     const QVector<Entry> a = zipEntries(before, &ok1);
@@ -70,16 +50,57 @@ void compareEntries(const QString &before, const QString &after, QByteArray *wor
     for (const Entry &e : b)
         namesB << e.name;
     QCOMPARE(namesB, namesA);
+    const Selection s = readSelection(after);
+    QVERIFY(s.ok);
     for (int i = 0; i < a.size(); ++i) {
-        if (a[i].name == WorkbookPart) {
-            *workbookBefore = a[i].data;
-            *workbookAfter = b[i].data;
+        if (a[i].data != b[i].data) {
+            QVERIFY2(partKey(a[i].name) == s.workbookPart || s.sheetParts.contains(partKey(a[i].name)), qPrintable(a[i].name));
+            QVERIFY2(withoutViewTags(a[i].data) == withoutViewTags(b[i].data), qPrintable(a[i].name));
+            if (changed)
+                *changed << a[i].name;
             continue;
         }
-        QVERIFY2(a[i].data == b[i].data, qPrintable(a[i].name));
         QVERIFY2(a[i].raw == b[i].raw, qPrintable(a[i].name + QLatin1String(" (compressed)")));
         QCOMPARE(b[i].method, a[i].method);
     }
+}
+
+// The tabs selected in the first workbook view.
+QVector<int> selectedTabs(const Selection &s)
+{
+    QVector<int> tabs;
+    for (int i = 0; i < s.selected.size(); ++i) {
+        if (s.selected[i])
+            tabs << i;
+    }
+    return tabs;
+}
+
+// values.xlsx (sheets device, device_2, empty) with the given sheet states,
+// activeTab and firstSheet, and tabSelected on the sheets in selected.
+QString viewVariant(const QString &path, const QStringList &states, int active, int first, const QVector<int> &selected,
+                    const QByteArray &selectedValue = "1")
+{
+    bool ok = false;
+    QVector<std::pair<QString, QByteArray>> parts;
+    for (const Entry &e : zipEntries(fixture(QStringLiteral("values.xlsx")), &ok)) {
+        QByteArray data = e.data;
+        if (e.name == WorkbookPart) {
+            data.replace("firstSheet=\"0\" activeTab=\"1\"", "firstSheet=\"" + QByteArray::number(first) + "\" activeTab=\"" + QByteArray::number(active) + "\"");
+            int at = 0;
+            for (const QString &state : states) {
+                at = data.indexOf("state=\"visible\"", at);
+                data.replace(at, 15, "state=\"" + state.toLatin1() + "\"");
+                ++at;
+            }
+        }
+        for (const int tab : selected) {
+            if (e.name == QStringLiteral("xl/worksheets/sheet%1.xml").arg(tab + 1))
+                data.replace("<sheetView ", "<sheetView tabSelected=\"" + selectedValue + "\" ");
+        }
+        parts.append({e.name, data});
+    }
+    return ok && writeZip(path, parts) ? path : QString();
 }
 
 } // namespace
@@ -95,6 +116,9 @@ private slots:
     void saveOverTheSourceFile();
     void bookViewsAddedWhenMissing();
     void firstSheetFollowsTheActiveTab();
+    void hiddenSheetsAndSelectedTabs_data();
+    void hiddenSheetsAndSelectedTabs();
+    void uneditableSheetPartWritesNothing();
     void unloadedDocumentWritesNothing();
     void missingFolder();
     void readOnlyTarget();
@@ -134,30 +158,35 @@ void TestXlsxSave::roundTrip()
     QXlsx::Document doc(source);
     QVERIFY(doc.isLoaded());
     QVERIFY(doc.selectSheet(sheet));
-    const QStringList selectedCells = cellsOf(doc);
+    const QStringList cellsBefore = selectedCells(doc);
     QVERIFY(doc.saveAs(target));
 
-    QByteArray before, after;
-    compareEntries(source, target, &before, &after);
+    QStringList changedParts;
+    compareEntries(source, target, &changedParts);
     if (QTest::currentTestFailed())
         return;
-    QVERIFY(!before.isEmpty());
     if (changed) {
-        QVERIFY(before != after);
-        QCOMPARE(withoutTabAttributes(after), withoutTabAttributes(before));
-        QCOMPARE(attributeValue(after, "activeTab"), index);
+        QVERIFY(changedParts.contains(WorkbookPart));
+        QCOMPARE(withoutTabAttributes(zipEntry(target, WorkbookPart)), withoutTabAttributes(zipEntry(source, WorkbookPart)));
     } else {
-        QCOMPARE(after, before);
+        QCOMPARE(readFile(target), readFile(source)); // nothing to edit: the very bytes
     }
+    // The selected sheet is the active tab and the only one selected.
+    const Selection s = readSelection(target);
+    QVERIFY(s.ok);
+    QCOMPARE(s.activeTab, index);
+    const QVector<int> tabs = selectedTabs(s);
+    QVERIFY(tabs.isEmpty() || tabs == QVector<int>({index}));
+    QVERIFY(!changed || !s.hasView[index] || tabs == QVector<int>({index}));
 
     // Read back: the selected sheet comes up first, every sheet as before.
     QXlsx::Document again(target);
     QVERIFY(again.isLoaded());
-    QCOMPARE(cellsOf(again), selectedCells);
+    QCOMPARE(selectedCells(again), cellsBefore);
     QCOMPARE(again.sheetNames(), doc.sheetNames());
     for (const QString &name : doc.sheetNames()) {
         QVERIFY(doc.selectSheet(name) && again.selectSheet(name));
-        QCOMPARE(cellsOf(again), cellsOf(doc));
+        QCOMPARE(selectedCells(again), selectedCells(doc));
     }
 
     if (file == QLatin1String("strict.xlsx"))
@@ -197,9 +226,8 @@ void TestXlsxSave::compressedBytesKeptAsStored()
     QVERIFY(doc.selectSheet(QStringLiteral("device")));
     const QString target = m_dir.filePath(QStringLiteral("mixed-saved.xlsx"));
     QVERIFY(doc.saveAs(target));
-    QByteArray before, after;
-    compareEntries(source, target, &before, &after);
-    QCOMPARE(withoutTabAttributes(after), withoutTabAttributes(before));
+    compareEntries(source, target);
+    QCOMPARE(readSelection(target).activeTab, 0);
 }
 
 void TestXlsxSave::saveOverTheSourceFile()
@@ -214,9 +242,8 @@ void TestXlsxSave::saveOverTheSourceFile()
         // The document still works after its file was replaced.
         QCOMPARE(doc.cellAt(2, 5)->value(), QVariant(QStringLiteral("bolt-10")));
     }
-    QByteArray before, after;
-    compareEntries(fixture(QStringLiteral("libreoffice.xlsx")), path, &before, &after);
-    QCOMPARE(attributeValue(after, "activeTab"), 0);
+    compareEntries(fixture(QStringLiteral("libreoffice.xlsx")), path);
+    QCOMPARE(attributeValue(zipEntry(path, WorkbookPart), "activeTab"), 0);
     QXlsx::Document again(path);
     QVERIFY(again.isLoaded());
     QCOMPARE(again.cellAt(2, 5)->value(), QVariant(QStringLiteral("bolt-10")));
@@ -276,6 +303,87 @@ void TestXlsxSave::firstSheetFollowsTheActiveTab()
     QVERIFY(saved.saveAs(target));
     expected.replace("firstSheet=\"1\" activeTab=\"1\"", "firstSheet=\"1\" activeTab=\"2\"");
     QCOMPARE(zipEntry(target, WorkbookPart), expected);
+}
+
+void TestXlsxSave::hiddenSheetsAndSelectedTabs_data()
+{
+    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<int>("active");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QVector<int>>("selected");
+    QTest::addColumn<int>("select"); // -1: every sheet in turn, as a batch run does
+    QTest::addColumn<int>("expectedActive");
+    QTest::addColumn<int>("expectedFirst");
+    QTest::addColumn<bool>("identical");
+    const QString v = QStringLiteral("visible"), h = QStringLiteral("hidden"), vh = QStringLiteral("veryHidden");
+    QTest::newRow("hidden last sheet") << QStringList{v, v, h} << 0 << 0 << QVector<int>{0} << -1 << 1 << 0 << false;
+    QTest::newRow("hidden last sheet, the file's own choice") << QStringList{v, v, h} << 1 << 0 << QVector<int>{1} << -1 << 1 << 0 << true;
+    QTest::newRow("none visible before it") << QStringList{vh, v, v} << 2 << 1 << QVector<int>{2} << 0 << 1 << 1 << false;
+    QTest::newRow("a group selected in the file") << QStringList{v, v, v} << 2 << 0 << QVector<int>{1, 2} << -1 << 2 << 0 << false;
+    QTest::newRow("firstSheet on a hidden sheet") << QStringList{h, v, v} << 1 << 0 << QVector<int>{1} << -1 << 2 << 1 << false;
+    QTest::newRow("firstSheet after the active tab") << QStringList{v, v, v} << 2 << 2 << QVector<int>{2} << 0 << 0 << 0 << false;
+}
+
+// The active tab is the selected sheet or, when it is hidden, the nearest
+// visible one before it (else after it); no other tab stays selected; firstSheet
+// stays at or before the active tab, on a visible sheet.
+void TestXlsxSave::hiddenSheetsAndSelectedTabs()
+{
+    QFETCH(QStringList, states);
+    QFETCH(int, active);
+    QFETCH(int, first);
+    QFETCH(QVector<int>, selected);
+    QFETCH(int, select);
+    QFETCH(int, expectedActive);
+    QFETCH(int, expectedFirst);
+    QFETCH(bool, identical);
+    const QString source = viewVariant(m_dir.filePath(QStringLiteral("views.xlsx")), states, active, first, selected);
+    QVERIFY(!source.isEmpty());
+    QXlsx::Document doc(source);
+    QVERIFY(doc.isLoaded());
+    const QStringList names = doc.sheetNames();
+    if (select < 0) {
+        for (const QString &name : names)
+            QVERIFY(doc.selectSheet(name));
+    } else {
+        QVERIFY(doc.selectSheet(names.value(select)));
+    }
+    const QString target = m_dir.filePath(QStringLiteral("views-saved.xlsx"));
+    QFile::remove(target);
+    QVERIFY(doc.saveAs(target));
+
+    QCOMPARE(readFile(target) == readFile(source), identical);
+    compareEntries(source, target);
+    const Selection s = readSelection(target);
+    QVERIFY(s.ok);
+    QCOMPARE(s.states, states);
+    QCOMPARE(s.activeTab, expectedActive);
+    QCOMPARE(s.firstSheet, expectedFirst);
+    QCOMPARE(selectedTabs(s), QVector<int>{expectedActive});
+
+    if (!openpyxlAvailable())
+        QSKIP("openpyxl is not installed for /usr/bin/python3");
+    const Dump original = openpyxlDump(source);
+    const Dump saved = openpyxlDump(target);
+    QVERIFY2(original.ok && saved.ok, qPrintable(original.error + saved.error));
+    QCOMPARE(withoutActive(saved.lines), withoutActive(original.lines));
+    QCOMPARE(saved.active, expectedActive);
+}
+
+// A tabSelected the reader reads but the edit cannot change (a character
+// reference) fails the save; nothing is written.
+void TestXlsxSave::uneditableSheetPartWritesNothing()
+{
+    const QString source = viewVariant(m_dir.filePath(QStringLiteral("reference.xlsx")), {QStringLiteral("visible"),
+        QStringLiteral("visible"), QStringLiteral("visible")}, 0, 0, {0}, "&#49;");
+    QVERIFY(!source.isEmpty());
+    QXlsx::Document doc(source);
+    QVERIFY(doc.selectSheet(QStringLiteral("empty")));
+    const QString target = m_dir.filePath(QStringLiteral("reference-saved.xlsx"));
+    QVERIFY(!doc.saveAs(target));
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(doc.saveAs(source) == false);
+    QVERIFY(QXlsx::Document(source).isLoaded());
 }
 
 void TestXlsxSave::unloadedDocumentWritesNothing()
