@@ -607,10 +607,10 @@ private:
                 return d != 0;
             return QVariant();
         }
-        case CellType::Error: {
-            const std::string_view code = trimmed(text);
-            return m_hasValue && !code.empty() ? QVariant(QString::fromUtf8(code.data(), int(code.size()))) : QVariant();
-        }
+        case CellType::Error:
+            if (m_hasValue && !trimmed(text).empty())
+                return QString::fromUtf8(m_value.data(), int(m_value.size()));
+            return QVariant();
         case CellType::Date:
             return m_hasValue ? dateValue(text) : QVariant();
         case CellType::Unknown:
