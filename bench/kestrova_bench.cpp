@@ -6,6 +6,8 @@
 //   kestrova_bench device   <warmup.xlsx> <device.xlsx> <payloads.txt> <out>
 //   kestrova_bench pngonly  <payloads.txt> <out>
 //   kestrova_bench load     <warmup.xlsx> <big.xlsx>
+//   kestrova_bench saveback <warmup.xlsx> <book.xlsx> <out.xlsx>
+//                           (load, select every sheet in turn, save to out)
 //   kestrova_bench peer     <out> <program> <args...>   (times one run of program)
 //   kestrova_bench stages   <payloads.txt> <device.xlsx>
 //                           (preview cycle and device step split into their steps)
@@ -268,6 +270,47 @@ int load(const QString &warmupBook, const QString &book)
     return 0;
 }
 
+// A batch run's workbook steps without the sheets' own work: open, select
+// every sheet in turn, save (to out, so that the source stays as it was).
+// The saved file must open on the last sheet.
+int saveBack(const QString &warmupBook, const QString &book, const QString &target)
+{
+    const auto selectAll = [](QXlsx::Document &xlsx) {
+        for (const QString &name : xlsx.sheetNames())
+            xlsx.selectSheet(name);
+    };
+    {
+        QXlsx::Document warm(warmupBook);
+        selectAll(warm);
+        warm.saveAs(target);
+    }
+    {
+        QFile file(book); // into the page cache
+        if (file.open(QIODevice::ReadOnly))
+            file.readAll();
+    }
+    QFile::remove(target);
+    auto start = Clock::now();
+    QXlsx::Document xlsx(book);
+    selectAll(xlsx);
+    const double load = secondsSince(start);
+    start = Clock::now();
+    const bool saved = xlsx.saveAs(target);
+    const double save = secondsSince(start);
+    out("saveback_load_seconds", load);
+    out("saveback_save_seconds", save);
+    out("saveback_peak_kb", peakRssKb());
+    const QXlsx::Document again(target);
+    const QXlsx::CellRange range = again.dimension();
+    const QXlsx::CellRange expected = xlsx.dimension();
+    if (!saved || !again.isLoaded() || range.rowCount() != expected.rowCount()) {
+        std::printf("saveback_error saved-file-not-as-expected\n");
+        return 1;
+    }
+    out("saveback_rows", range.rowCount());
+    return 0;
+}
+
 // The preview cycle of the 2,900-byte text, step by step (median of 200, ms).
 int stages()
 {
@@ -385,6 +428,8 @@ int main(int argc, char **argv)
         return peer(argv[2], argv + 3);
     if (mode == "load" && argc == 4)
         return load(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (mode == "saveback" && argc == 5)
+        return saveBack(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
 
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();

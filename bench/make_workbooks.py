@@ -7,10 +7,14 @@
                      readSheetRecords builds them
   payloads_zint.txt  the payloads alone, one a line (zint --batch input)
   load_100000.xlsx   sheet "board_list", 100,000 rows x 8 columns
+  saveback_100000.xlsx sheets "notes" (active and selected) and, last,
+                     "device_list" with 100,000 device rows, so that saving
+                     it back with the last sheet selected edits both
 """
 import datetime
 import os
 import sys
+import zipfile
 
 import openpyxl
 
@@ -61,6 +65,25 @@ def write_load(path, count):
     wb.save(path)
 
 
+def write_saveback(path, count):
+    wb = openpyxl.Workbook(write_only=True)
+    notes = wb.create_sheet("notes")
+    notes.append(["Devices of the site, one a row in device_list"])
+    ws = wb.create_sheet("device_list")
+    ws.append(["Key", "Name", "Installed", "Checked", "Zone"])
+    for row in device_rows(count, "SAV"):
+        ws.append(list(row))
+    wb.save(path + ".tmp")
+    # openpyxl marks no tab selected; Excel marks the active one.
+    with zipfile.ZipFile(path + ".tmp") as source, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            data = source.read(info)
+            if info.filename == "xl/worksheets/sheet1.xml":
+                data = data.replace(b"<sheetView ", b'<sheetView tabSelected="1" ', 1)
+            target.writestr(info, data, zipfile.ZIP_DEFLATED)
+    os.remove(path + ".tmp")
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -71,6 +94,7 @@ def main():
             f.write(payload + "\n")
     write_device(os.path.join(out, "device_warmup.xlsx"), 200, "WARM")
     write_load(os.path.join(out, "load_100000.xlsx"), 100000)
+    write_saveback(os.path.join(out, "saveback_100000.xlsx"), 100000)
 
 
 if __name__ == "__main__":

@@ -97,24 +97,12 @@ bool Document::saveAs(const QString &xlsxName) const
         return false;
     detail::Workbook &book = *d->book;
 
-    int replaced = -1;
-    QByteArray edited;
-    if (d->selected != book.activeTab) {
-        QByteArray xml;
-        int tab = -1;
-        int first = -1;
-        // The edited part is read back to be sure the edit did what it should.
-        if (!detail::workbookPart(book, &xml) || !detail::markActiveTab(xml, d->selected, &edited)
-            || !detail::readBookView(edited, &tab, &first) || tab != d->selected || first > tab)
-            return false;
-        replaced = book.workbookEntry;
-    }
+    std::map<int, QByteArray> replacements;
+    if (!detail::selectionEdits(book, d->selected, &replacements))
+        return false;
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    std::map<int, QByteArray> replacements;
-    if (replaced >= 0)
-        replacements[replaced] = edited;
     if (!detail::writePackage(book.package, replacements, &buffer))
         return false;
     buffer.close();

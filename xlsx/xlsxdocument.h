@@ -31,7 +31,10 @@ public:
     // The pointer stays valid for the life of the document.
     Cell *cellAt(int row, int column) const;
 
-    // Writes the package to xlsxName atomically, the selected sheet marked active.
+    // Writes the package to xlsxName atomically, the selected sheet (or, when it
+    // is hidden, the nearest visible one before it) marked as the active tab and
+    // the only one selected. When that is what the file says already, the bytes
+    // read are written as they were.
     bool saveAs(const QString &xlsxName) const;
 
 private:

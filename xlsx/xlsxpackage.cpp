@@ -11,12 +11,15 @@ namespace {
 constexpr int MaxEntries = 65535;
 constexpr qint64 ChunkSize = 64 * 1024;
 
+// Part names ignore ASCII case; some writers put backslashes where '/' belongs.
 QString partKey(const QString &name)
 {
     QString key = name;
     for (QChar &c : key) {
         if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
             c = QChar(c.unicode() + 32);
+        else if (c == QLatin1Char('\\'))
+            c = QLatin1Char('/');
     }
     return key;
 }

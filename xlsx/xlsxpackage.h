@@ -11,6 +11,7 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -46,7 +47,8 @@ public:
 
     const QByteArray &bytes() const { return m_bytes; }
     const std::vector<PackageEntry> &entries() const { return m_entries; }
-    // Index of the entry with this name (ASCII case ignored, as part names are), or -1.
+    // Index of the entry with this name (ASCII case ignored, as part names are,
+    // and a backslash taken for '/'), or -1.
     int find(const QString &name) const;
 
     // Opens entry index on file, inflating or raw.

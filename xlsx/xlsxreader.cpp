@@ -19,14 +19,10 @@ namespace detail {
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
-// Guards against hostile files. The 100,000 x 8 benchmark workbook inflates to
-// about 40 MB of sheet XML and holds 800,000 cells: these leave a wide margin
-// while keeping a hostile file to a few hundred MB and a few seconds.
-constexpr qint64 MaxSheetPartBytes = 128 * MiB; // one worksheet or the shared strings
-constexpr qint64 MaxOtherPartBytes = 16 * MiB; // relationships, the workbook part
-constexpr qint64 MaxInflatedBytes = 256 * MiB; // all parts read, together
+// Guards against hostile files, besides the caps on each part. The 100,000 x 8
+// benchmark workbook holds 800,000 cells: these leave a wide margin while
+// keeping a hostile file to a few hundred MB and a few seconds.
+constexpr qint64 MaxInflatedBytes = 256 * 1024 * 1024; // all parts read, together
 constexpr int MaxCells = 4000000; // over all sheets
 constexpr int MaxSharedStrings = 4000000;
 constexpr int MaxSheets = 10000;
@@ -258,6 +254,7 @@ struct SheetRef
 {
     QString name;
     QString relId;
+    bool hidden = false;
 };
 
 struct WorkbookInfo
@@ -298,6 +295,7 @@ bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
                     return false;
                 SheetRef ref;
                 x.attribute("name", &ref.name);
+                ref.hidden = x.attribute("state", &value) && (value == "hidden" || value == "veryHidden");
                 if (!x.attribute(RelationshipNamespaces, RelationshipNamespaceCount, "id", &value) || value.empty())
                     return false;
                 ref.relId = QString::fromStdString(value);
@@ -351,7 +349,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
     }
 }
 
-enum class CellType { Number, Shared, String, Inline, Bool, Error, Date };
+enum class CellType { Number, Shared, String, Inline, Bool, Error, Date, Unknown };
 
 bool parseCellType(std::string_view t, CellType *type)
 {
@@ -374,11 +372,83 @@ bool parseCellType(std::string_view t, CellType *type)
     return true;
 }
 
+// A t="d" value: an ISO 8601 date-time or date (a QDateTime, midnight for a
+// date), a time of day (a QTime), or a serial number as in other cells.
+QVariant dateValue(std::string_view text)
+{
+    text = trimmed(text);
+    const QString iso = QString::fromLatin1(text.data(), int(text.size()));
+    QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (when.isValid())
+        return when;
+    const QDate day = QDate::fromString(iso, Qt::ISODate);
+    if (day.isValid())
+        return QDateTime(day, QTime(0, 0));
+    const QTime time = QTime::fromString(iso.startsWith(QLatin1Char('T')) ? iso.mid(1) : iso, Qt::ISODateWithMs);
+    if (time.isValid())
+        return time;
+    double serial;
+    if (parseDouble(text, &serial))
+        return serial;
+    return QVariant();
+}
+
+// Notes what the sheetView elements of the first workbook view say, fed the
+// element starts at depths 2 and 3 of a sheet part.
+class ViewNotes
+{
+public:
+    explicit ViewNotes(Sheet *sheet) : m_sheet(sheet) {}
+
+    // False once the sheetViews element is behind.
+    bool start(const XmlReader &x)
+    {
+        if (x.depth() == 2) {
+            if (m_inViews || m_done || x.nameIs("sheetData")) {
+                m_inViews = false;
+                m_done = true;
+            } else {
+                m_inViews = x.nameIs("sheetViews");
+            }
+        } else if (m_inViews && x.depth() == 3 && x.nameIs("sheetView")) {
+            int view = 0;
+            bool selected = false;
+            if (x.attribute("workbookViewId", &m_value) && !parseUInt(m_value, INT_MAX, &view))
+                view = -1;
+            if (view == 0) {
+                m_sheet->hasView = true;
+                if (x.attribute("tabSelected", &m_value) && parseBool(m_value, &selected) && selected)
+                    m_sheet->tabSelected = true;
+            }
+        }
+        return !m_done;
+    }
+
+private:
+    Sheet *m_sheet;
+    bool m_inViews = false;
+    bool m_done = false;
+    std::string m_value;
+};
+
+// Reads the views of a sheet part up to the end of its sheetViews element.
+bool readViews(XmlReader &x, Sheet *sheet)
+{
+    ViewNotes notes(sheet);
+    for (;;) {
+        const Token t = x.nextStart();
+        if (t != Token::StartElement)
+            return t == Token::EndDocument;
+        if (x.depth() > 1 && x.depth() < 4 && !notes.start(x))
+            return true;
+    }
+}
+
 class SheetParser
 {
 public:
     SheetParser(Sheet *sheet, const QVector<QString> &strings, Limits &limits)
-        : m_sheet(sheet), m_strings(strings), m_limits(limits)
+        : m_sheet(sheet), m_strings(strings), m_limits(limits), m_views(sheet)
     {
     }
 
@@ -416,8 +486,10 @@ private:
             return x.nameIs("worksheet");
         case 2:
             m_inData = x.nameIs("sheetData");
+            m_views.start(x);
             return true;
         case 3:
+            m_views.start(x);
             m_inRow = m_inData && x.nameIs("row");
             if (m_inRow) {
                 if (!x.attribute("r", &m_attribute)) {
@@ -463,7 +535,9 @@ private:
         m_column = m_cellColumn;
         m_hasValue = m_hasInline = false;
         m_type = CellType::Number;
-        return !x.attribute("t", &m_attribute) || parseCellType(m_attribute, &m_type);
+        if (x.attribute("t", &m_attribute) && !parseCellType(m_attribute, &m_type))
+            m_type = CellType::Unknown;
+        return true;
     }
 
     bool endElement(int depth)
@@ -486,9 +560,7 @@ private:
 
     bool endCell()
     {
-        QVariant value;
-        if (!cellValue(&value))
-            return false;
+        QVariant value = cellValue();
         if (--m_limits.cellsLeft < 0)
             return false;
         auto &cells = m_sheet->cells;
@@ -501,69 +573,50 @@ private:
         return true;
     }
 
-    bool cellValue(QVariant *value)
+    // The value as its type reads it; a value that does not read leaves the
+    // cell without one, present all the same.
+    QVariant cellValue() const
     {
         const std::string_view text = m_value;
         switch (m_type) {
         case CellType::Number: {
-            if (!m_hasValue || trimmed(text).empty())
-                return true;
             double d;
-            if (!parseDouble(text, &d))
-                return false;
-            *value = d;
-            return true;
+            if (m_hasValue && parseDouble(text, &d))
+                return d;
+            return QVariant();
         }
         case CellType::Shared: {
-            if (!m_hasValue)
-                return true;
             int index;
-            if (!parseUInt(text, INT_MAX, &index) || index >= m_strings.size())
-                return false;
-            *value = m_strings.at(index);
-            return true;
+            if (m_hasValue && parseUInt(text, INT_MAX, &index) && index < m_strings.size())
+                return m_strings.at(index);
+            return QVariant();
         }
         case CellType::String:
-            if (m_hasValue)
-                *value = unescapeText(m_value);
-            return true;
+            return m_hasValue ? QVariant(unescapeText(m_value)) : QVariant();
         case CellType::Inline:
             if (m_hasInline)
-                *value = unescapeText(m_inline.text);
-            else if (m_hasValue)
-                *value = unescapeText(m_value);
-            return true;
+                return unescapeText(m_inline.text);
+            return m_hasValue ? QVariant(unescapeText(m_value)) : QVariant();
         case CellType::Bool: {
-            if (!m_hasValue)
-                return true;
+            // 1 and 0 as written; any other number counts as true, as spreadsheets read it.
             bool b;
-            if (!parseBool(text, &b))
-                return false;
-            *value = b;
-            return true;
+            double d;
+            if (m_hasValue && parseBool(text, &b))
+                return b;
+            if (m_hasValue && parseDouble(text, &d))
+                return d != 0;
+            return QVariant();
         }
         case CellType::Error:
-            if (m_hasValue)
-                *value = QString::fromUtf8(m_value.data(), int(m_value.size()));
-            return true;
-        case CellType::Date: {
-            const std::string_view iso8601 = trimmed(text);
-            if (!m_hasValue || iso8601.empty())
-                return true;
-            const QString iso = QString::fromLatin1(iso8601.data(), int(iso8601.size()));
-            QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
-            if (!when.isValid()) {
-                const QDate day = QDate::fromString(iso, Qt::ISODate);
-                if (day.isValid())
-                    when = QDateTime(day, QTime(0, 0));
-            }
-            if (!when.isValid())
-                return false;
-            *value = when;
-            return true;
+            if (m_hasValue && !trimmed(text).empty())
+                return QString::fromUtf8(m_value.data(), int(m_value.size()));
+            return QVariant();
+        case CellType::Date:
+            return m_hasValue ? dateValue(text) : QVariant();
+        case CellType::Unknown:
+            return QVariant();
         }
-        }
-        return false;
+        return QVariant();
     }
 
     bool finish()
@@ -621,6 +674,7 @@ private:
     std::string m_attribute;
     std::string m_value;
     TextCollector m_inline;
+    ViewNotes m_views;
 };
 
 // The zip entry name of a relationship target seen from part source ("" for the package).
@@ -760,18 +814,25 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
     for (size_t i = 0; i < info.sheets.size(); ++i) {
         Sheet &sheet = book->sheets[i];
         sheet.name = info.sheets[i].name;
+        sheet.hidden = info.sheets[i].hidden;
         const auto rel = std::find_if(rels.begin(), rels.end(),
                                       [&](const Relationship &r) { return r.id == info.sheets[i].relId; });
         if (rel == rels.end())
             return nullptr;
-        if (!hasType(*rel, "worksheet"))
-            continue; // a chart sheet, dialog sheet or macro sheet: no cells to read
-        if (rel->external)
-            return nullptr;
-        const int entry = findPart(package, resolveTarget(workbookName, rel->target));
+        const int entry = rel->external ? -1 : findPart(package, resolveTarget(workbookName, rel->target));
+        if (!hasType(*rel, "worksheet")) {
+            // A chart sheet, dialog sheet or macro sheet: no cells to read, only
+            // its views; one whose part does not read is left alone.
+            if (entry >= 0 && readPart(package, entry, MaxOtherPartBytes, limits, [&](XmlReader &x) { return readViews(x, &sheet); }))
+                sheet.entry = entry;
+            else
+                sheet.hasView = sheet.tabSelected = false;
+            continue;
+        }
         if (entry < 0)
             return nullptr;
         sheet.worksheet = true;
+        sheet.entry = entry;
         SheetParser parser(&sheet, strings, limits);
         if (!readPart(package, entry, MaxSheetPartBytes, limits, [&](XmlReader &x) { return parser.parse(x); }))
             return nullptr;
@@ -779,12 +840,13 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
 
     book->date1904 = info.date1904;
     book->activeTab = info.activeTab;
+    book->firstSheet = info.firstSheet;
     return book;
 }
 
-bool workbookPart(Workbook &book, QByteArray *xml)
+bool inflatePart(Workbook &book, int entry, qint64 cap, QByteArray *xml)
 {
-    EntryReader reader(book.package, book.workbookEntry, MaxOtherPartBytes);
+    EntryReader reader(book.package, entry, cap);
     QByteArray chunk;
     xml->clear();
     while (reader.next(&chunk))
@@ -800,6 +862,17 @@ bool readBookView(const QByteArray &xml, int *activeTab, int *firstSheet)
         return false;
     *activeTab = info.activeTab;
     *firstSheet = info.firstSheet;
+    return true;
+}
+
+bool readTabSelected(const QByteArray &xml, bool *hasView, bool *selected)
+{
+    XmlReader reader(xml);
+    Sheet sheet;
+    if (!readViews(reader, &sheet))
+        return false;
+    *hasView = sheet.hasView;
+    *selected = sheet.tabSelected;
     return true;
 }
 

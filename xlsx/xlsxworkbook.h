@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -17,6 +18,11 @@ namespace detail {
 
 constexpr int MaxRow = 1048576;
 constexpr int MaxColumn = 16384;
+
+// What one part may inflate to. The 100,000 x 8 benchmark workbook's sheet
+// part is about 40 MB; these leave a wide margin against hostile files.
+constexpr qint64 MaxSheetPartBytes = 128 * 1024 * 1024; // one sheet or the shared strings
+constexpr qint64 MaxOtherPartBytes = 16 * 1024 * 1024; // relationships, the workbook part
 
 struct CellEntry
 {
@@ -36,6 +42,12 @@ struct Sheet
 {
     QString name;
     bool worksheet = false;
+    bool hidden = false; // state hidden or veryHidden
+    int entry = -1; // of its part, when that was read
+    // Of its sheetView elements for the first workbook view: is there one, and
+    // does one carry tabSelected.
+    bool hasView = false;
+    bool tabSelected = false;
     std::vector<CellEntry> cells; // sorted by row, then column
     std::vector<RowStart> rows;
     CellRange range;
@@ -53,20 +65,37 @@ struct Workbook
     std::vector<Sheet> sheets;
     bool date1904 = false;
     int activeTab = 0; // as the file says
+    int firstSheet = 0; // as the file says
 };
 
 // Reads a whole package from its bytes; null when they are not a readable workbook.
 std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes);
 
-// The workbook part as stored, inflated (capped like any part); false on failure.
-bool workbookPart(Workbook &book, QByteArray *xml);
+// Entry index inflated whole, failing past cap bytes.
+bool inflatePart(Workbook &book, int entry, qint64 cap, QByteArray *xml);
 
-// Workbook part XML with sheet tab marked as the active one; false if the part
-// cannot be edited that way.
-bool markActiveTab(const QByteArray &xml, int tab, QByteArray *out);
+// Workbook part XML with sheet tab marked as the active one and firstSheet
+// (at most tab) as the first tab shown; false if the part cannot be edited that way.
+bool markActiveTab(const QByteArray &xml, int tab, int firstSheet, QByteArray *out);
 
 // Reads the workbookView attributes from workbook part XML; false if it is not one.
 bool readBookView(const QByteArray &xml, int *activeTab, int *firstSheet);
+
+// Sheet part XML with its sheetView elements of the first workbook view marked
+// selected or not; false if the part cannot be edited that way.
+bool markTabSelected(const QByteArray &xml, bool selected, QByteArray *out);
+
+// Reads what the sheetView elements of the first workbook view in sheet part XML say.
+bool readTabSelected(const QByteArray &xml, bool *hasView, bool *selected);
+
+// The sheet shown when selected is saved as the selected sheet: itself if it
+// is visible, else the last visible sheet before it, else the first after it.
+int activeTabFor(const Workbook &book, int selected);
+
+// The parts to replace (entry index -> content) so that the package opens on
+// activeTabFor(selected) with no other tab selected; none when the file says
+// so already. False when a part cannot be edited that way.
+bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *replacements);
 
 } // namespace detail
 } // namespace QXlsx

@@ -7,24 +7,44 @@ to compare with the reader:
     cell <sheet index> <row> <column> <type> <value>
 type is n (number, shortest repr), s (string, JSON-escaped), b (0/1),
 e (error text), - (no value). Dates (openpyxl turns date-formatted numbers
-into them) are given back as the number stored. Fields are separated by tabs."""
+into them) are given back as the number stored. Fields are separated by tabs.
+The cells are those of the sheet data as openpyxl reads them, before it adds
+cells of its own for comments and hyperlinks and blanks merged ones.
+
+With more than one path, each workbook's lines follow a line "file <path>",
+and a workbook openpyxl cannot read gives "error <message>" instead."""
 
 import datetime
 import json
 import sys
+import warnings
 
 import openpyxl
 from openpyxl.utils.datetime import to_excel
+from openpyxl.worksheet._reader import WorksheetReader
+
+# The cells of each worksheet right after its sheet data was read, by worksheet.
+SHEET_DATA = {}
+_bind_cells = WorksheetReader.bind_cells
 
 
-def main(path):
+def bind_cells(reader):
+    _bind_cells(reader)
+    SHEET_DATA[id(reader.ws)] = dict(reader.ws._cells)
+
+
+WorksheetReader.bind_cells = bind_cells
+
+
+def dump(path):
+    lines = []
     wb = openpyxl.load_workbook(path, data_only=True)
     active = wb.active
-    print("active\t%d" % (wb._sheets.index(active) if active is not None else -1))
-    print("date1904\t%d" % (1 if wb.epoch.year == 1904 else 0))
+    lines.append("active\t%d" % (wb._sheets.index(active) if active is not None else -1))
+    lines.append("date1904\t%d" % (1 if wb.epoch.year == 1904 else 0))
     for index, ws in enumerate(wb._sheets):
-        cells = getattr(ws, "_cells", None)
-        print("sheet\t%d\t%s%s" % (index, json.dumps(ws.title), "" if cells is not None else "\tchart"))
+        cells = SHEET_DATA.get(id(ws)) if hasattr(ws, "_cells") else None
+        lines.append("sheet\t%d\t%s%s" % (index, json.dumps(ws.title), "" if cells is not None else "\tchart"))
         if cells is None:
             continue
         for (row, column) in sorted(cells):
@@ -38,13 +58,31 @@ def main(path):
                 kind, text = "e", value
             elif isinstance(value, (datetime.datetime, datetime.date, datetime.time)):
                 kind, text = "n", repr(float(to_excel(value, wb.epoch)))
+            elif isinstance(value, datetime.timedelta):  # a number shown as a duration
+                kind, text = "n", repr(value.total_seconds() / 86400)
             elif isinstance(value, (int, float)):
                 kind, text = "n", repr(float(value))
             else:
                 kind, text = "s", json.dumps(str(value), ensure_ascii=False)
-            print("cell\t%d\t%d\t%d\t%s\t%s" % (index, row, column, kind, text))
+            lines.append("cell\t%d\t%d\t%d\t%s\t%s" % (index, row, column, kind, text))
+    SHEET_DATA.clear()
+    return lines
+
+
+def main(paths):
+    if len(paths) == 1:
+        print("\n".join(dump(paths[0])))
+        return 0
+    warnings.simplefilter("ignore")
+    for path in paths:
+        print("file\t%s" % path)
+        try:
+            lines = dump(path)
+        except Exception as e:  # whatever openpyxl raises on a file it cannot read
+            lines = ["error\t%s" % " ".join(repr(e).split())]
+        print("\n".join(lines))
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1:]))

@@ -5,6 +5,7 @@
 //   2  its shared strings part
 //   3  its workbook part
 //   4  a workbook part given to the active-tab edit alone
+// (the worksheet part also goes to the selected-tab edit alone)
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that is not written back as read, or does not load again once
@@ -98,7 +99,7 @@ void checkSheet(Sheet &sheet)
         check(sheet.find(c.row, c.column) == &c.cell, "lookup");
         const QVariant::Type t = c.cell.value().type();
         check(t == QVariant::Invalid || t == QVariant::Double || t == QVariant::String || t == QVariant::Bool
-                  || t == QVariant::DateTime, "value type");
+                  || t == QVariant::DateTime || t == QVariant::Time, "value type");
     }
     check(sheet.cells.front().row == r.firstRow() && sheet.cells.back().row == r.lastRow(), "range rows");
     check(!sheet.find(r.lastRow() + 1, r.firstColumn()) && !sheet.find(r.firstRow(), r.lastColumn() + 1), "lookup outside");
@@ -107,7 +108,7 @@ void checkSheet(Sheet &sheet)
 void checkEdit(const QByteArray &xml, int tab)
 {
     QByteArray out;
-    if (!markActiveTab(xml, tab, &out))
+    if (!markActiveTab(xml, tab, tab / 2, &out))
         return;
     int active = -1;
     int first = -1;
@@ -116,7 +117,23 @@ void checkEdit(const QByteArray &xml, int tab)
     int beforeFirst = -1;
     if (readBookView(xml, &before, &beforeFirst)) {
         check(readBookView(out, &active, &first), "edited part does not read");
-        check(active == tab && first <= tab, "edited part has another tab");
+        check(active == tab && first == tab / 2, "edited part has another tab");
+    }
+}
+
+void checkSheetEdit(const QByteArray &xml)
+{
+    bool hasView = false;
+    bool selected = false;
+    // An edit of a part whose views read must read as asked.
+    if (!readTabSelected(xml, &hasView, &selected) || !hasView)
+        return;
+    for (const bool want : {false, true}) {
+        QByteArray out;
+        if (!markTabSelected(xml, want, &out))
+            continue;
+        check(readTabSelected(out, &hasView, &selected), "edited sheet part does not read");
+        check(selected == want, "edited sheet part has another selection");
     }
 }
 
@@ -133,6 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkEdit(input, 3);
         return 0;
     }
+    if (mode == 1)
+        checkSheetEdit(input);
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
     std::unique_ptr<Workbook> book = readWorkbook(bytes);
     if (!book)
@@ -143,31 +162,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
-    QByteArray edited;
-    if (workbookPart(*book, &xml)) {
+    if (inflatePart(*book, book->workbookEntry, MaxOtherPartBytes, &xml))
         checkEdit(xml, tab);
-        if (!markActiveTab(xml, tab, &edited))
-            edited.clear();
-    }
 
     QBuffer same;
     same.open(QIODevice::WriteOnly);
     check(writePackage(book->package, {}, &same) && same.data() == bytes, "unedited package not written as read");
-    if (!edited.isEmpty()) {
-        // A package the reader took is written with the part replaced, or refused;
-        // once written it reads back with that part and every sheet as before.
-        QBuffer out;
-        out.open(QIODevice::WriteOnly);
-        if (writePackage(book->package, {{book->workbookEntry, edited}}, &out)) {
-            std::unique_ptr<Workbook> again = readWorkbook(out.data());
-            check(again != nullptr, "written package does not load");
+
+    // A package the reader took is written with the edited parts, or refused;
+    // once written it reads back with those parts and every sheet as before.
+    std::map<int, QByteArray> replacements;
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    if (selectionEdits(*book, tab, &replacements) && writePackage(book->package, replacements, &out)) {
+        std::unique_ptr<Workbook> again = readWorkbook(out.data());
+        check(again != nullptr, "written package does not load");
+        for (const auto &replaced : replacements) {
             QByteArray written;
-            check(workbookPart(*again, &written) && written == edited, "replaced part not as given");
-            check(again->sheets.size() == book->sheets.size(), "sheets lost");
-            for (size_t i = 0; i < book->sheets.size(); ++i) {
-                check(again->sheets[i].name == book->sheets[i].name, "sheet name changed");
-                check(again->sheets[i].cells.size() == book->sheets[i].cells.size(), "cells lost");
-            }
+            check(inflatePart(*again, replaced.first, MaxSheetPartBytes, &written) && written == replaced.second,
+                  "replaced part not as given");
+        }
+        check(again->sheets.size() == book->sheets.size(), "sheets lost");
+        for (size_t i = 0; i < book->sheets.size(); ++i) {
+            check(again->sheets[i].name == book->sheets[i].name, "sheet name changed");
+            check(again->sheets[i].cells.size() == book->sheets[i].cells.size(), "cells lost");
         }
     }
     return 0;

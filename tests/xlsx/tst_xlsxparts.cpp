@@ -1,4 +1,5 @@
-// The XML tokenizer and the active-tab edit of the workbook part, on their own.
+// The XML tokenizer, the active-tab edit of the workbook part and the
+// selected-tab edit of a sheet part, on their own.
 
 #include "xlsxtestutil.h"
 #include "xlsxworkbook.h"
@@ -108,6 +109,8 @@ private slots:
     void markActiveTab();
     void markActiveTabRefuses_data();
     void markActiveTabRefuses();
+    void markTabSelected_data();
+    void markTabSelected();
 };
 
 void TestXlsxParts::tokenStream()
@@ -284,50 +287,54 @@ void TestXlsxParts::markActiveTab_data()
 {
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("first");
     QTest::addColumn<QByteArray>("expected");
     const QByteArray ns = "<workbook xmlns=\"urn:main\">";
     QTest::newRow("value replaced")
-        << ns + "<bookViews><workbookView xWindow=\"0\" activeTab=\"1\" tabRatio=\"600\"/></bookViews><sheets/></workbook>" << 12
+        << ns + "<bookViews><workbookView xWindow=\"0\" activeTab=\"1\" tabRatio=\"600\"/></bookViews><sheets/></workbook>" << 12 << 0
         << ns + "<bookViews><workbookView xWindow=\"0\" activeTab=\"12\" tabRatio=\"600\"/></bookViews><sheets/></workbook>";
     QTest::newRow("attribute added")
-        << ns + "<bookViews>\n  <workbookView xWindow=\"0\"/>\n</bookViews><sheets/></workbook>" << 2
+        << ns + "<bookViews>\n  <workbookView xWindow=\"0\"/>\n</bookViews><sheets/></workbook>" << 2 << 0
         << ns + "<bookViews>\n  <workbookView activeTab=\"2\" xWindow=\"0\"/>\n</bookViews><sheets/></workbook>";
     QTest::newRow("single quotes and spaces")
-        << ns + "<bookViews><workbookView activeTab = '1' ></workbookView></bookViews><sheets/></workbook>" << 3
+        << ns + "<bookViews><workbookView activeTab = '1' ></workbookView></bookViews><sheets/></workbook>" << 3 << 0
         << ns + "<bookViews><workbookView activeTab = '3' ></workbookView></bookViews><sheets/></workbook>";
     QTest::newRow("only the first view")
-        << ns + "<bookViews><workbookView activeTab=\"1\"/><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>" << 0
+        << ns + "<bookViews><workbookView activeTab=\"1\"/><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>" << 0 << 0
         << ns + "<bookViews><workbookView activeTab=\"0\"/><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>";
     QTest::newRow("firstSheet moved back")
-        << ns + "<bookViews><workbookView firstSheet=\"3\" activeTab=\"4\"/></bookViews><sheets/></workbook>" << 1
+        << ns + "<bookViews><workbookView firstSheet=\"3\" activeTab=\"4\"/></bookViews><sheets/></workbook>" << 1 << 1
         << ns + "<bookViews><workbookView firstSheet=\"1\" activeTab=\"1\"/></bookViews><sheets/></workbook>";
+    QTest::newRow("firstSheet added")
+        << ns + "<bookViews><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>" << 2 << 1
+        << ns + "<bookViews><workbookView firstSheet=\"1\" activeTab=\"2\"/></bookViews><sheets/></workbook>";
     QTest::newRow("firstSheet kept")
-        << ns + "<bookViews><workbookView firstSheet=\"1\" activeTab=\"4\"/></bookViews><sheets/></workbook>" << 2
+        << ns + "<bookViews><workbookView firstSheet=\"1\" activeTab=\"4\"/></bookViews><sheets/></workbook>" << 2 << 1
         << ns + "<bookViews><workbookView firstSheet=\"1\" activeTab=\"2\"/></bookViews><sheets/></workbook>";
     QTest::newRow("prefixed elements, prefixed attribute left alone")
-        << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews><x:workbookView x:activeTab=\"7\"/></x:bookViews><x:sheets/></x:workbook>") << 1
+        << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews><x:workbookView x:activeTab=\"7\"/></x:bookViews><x:sheets/></x:workbook>") << 1 << 0
         << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews><x:workbookView activeTab=\"1\" x:activeTab=\"7\"/></x:bookViews><x:sheets/></x:workbook>");
     QTest::newRow("empty bookViews element")
-        << ns + "<bookViews/><sheets/></workbook>" << 1
+        << ns + "<bookViews/><sheets/></workbook>" << 1 << 0
         << ns + "<bookViews><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>";
     QTest::newRow("bookViews without views")
-        << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews></x:bookViews><x:sheets/></x:workbook>") << 1
+        << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews></x:bookViews><x:sheets/></x:workbook>") << 1 << 0
         << QByteArray("<x:workbook xmlns:x=\"urn:main\"><x:bookViews><x:workbookView activeTab=\"1\"/></x:bookViews><x:sheets/></x:workbook>");
     QTest::newRow("no bookViews")
         << QByteArray("<?xml version=\"1.0\"?>\n<x:workbook xmlns:x=\"urn:main\"><x:workbookPr/><x:sheets></x:sheets>"
-                      "<x:extLst><x:bookViews><x:workbookView activeTab=\"0\"/></x:bookViews></x:extLst></x:workbook>") << 1
+                      "<x:extLst><x:bookViews><x:workbookView activeTab=\"0\"/></x:bookViews></x:extLst></x:workbook>") << 1 << 0
         << QByteArray("<?xml version=\"1.0\"?>\n<x:workbook xmlns:x=\"urn:main\"><x:workbookPr/><x:bookViews><x:workbookView activeTab=\"1\"/></x:bookViews>"
                       "<x:sheets></x:sheets><x:extLst><x:bookViews><x:workbookView activeTab=\"0\"/></x:bookViews></x:extLst></x:workbook>");
     QTest::newRow("markup in comments, values and other elements")
         << ns + "<!-- <bookViews><workbookView activeTab=\"9\"/></bookViews> --><fileVersion appName=\"a>b\"/>"
                 "<mc:AlternateContent xmlns:mc=\"urn:mc\"><mc:Choice><workbookView activeTab=\"8\"/></mc:Choice></mc:AlternateContent>"
-                "<?pi <bookViews/>?><bookViews><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>" << 0
+                "<?pi <bookViews/>?><bookViews><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>" << 0 << 0
         << ns + "<!-- <bookViews><workbookView activeTab=\"9\"/></bookViews> --><fileVersion appName=\"a>b\"/>"
                 "<mc:AlternateContent xmlns:mc=\"urn:mc\"><mc:Choice><workbookView activeTab=\"8\"/></mc:Choice></mc:AlternateContent>"
                 "<?pi <bookViews/>?><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets/></workbook>";
     const QString wide = QString::fromUtf8("<workbook xmlns=\"urn:main\"><fileVersion appName=\"Grüße\"/><bookViews><workbookView activeTab=\"1\"/></bookViews><sheets/></workbook>");
-    QTest::newRow("UTF-16LE") << utf16(wide, false, true) << 0 << utf16(QString(wide).replace(QLatin1String("activeTab=\"1\""), QLatin1String("activeTab=\"0\"")), false, true);
-    QTest::newRow("UTF-16BE, view added") << utf16(QString(wide).remove(QRegularExpression(QStringLiteral("<bookViews>.*</bookViews>"))), true, true) << 2
+    QTest::newRow("UTF-16LE") << utf16(wide, false, true) << 0 << 0 << utf16(QString(wide).replace(QLatin1String("activeTab=\"1\""), QLatin1String("activeTab=\"0\"")), false, true);
+    QTest::newRow("UTF-16BE, view added") << utf16(QString(wide).remove(QRegularExpression(QStringLiteral("<bookViews>.*</bookViews>"))), true, true) << 2 << 0
                                           << utf16(QString(wide).replace(QLatin1String("activeTab=\"1\""), QLatin1String("activeTab=\"2\"")), true, true);
 }
 
@@ -335,14 +342,15 @@ void TestXlsxParts::markActiveTab()
 {
     QFETCH(QByteArray, xml);
     QFETCH(int, tab);
+    QFETCH(int, first);
     QFETCH(QByteArray, expected);
     QByteArray out;
-    QVERIFY(QXlsx::detail::markActiveTab(xml, tab, &out));
+    QVERIFY(QXlsx::detail::markActiveTab(xml, tab, first, &out));
     QCOMPARE(out, expected);
-    int active = -1, first = -1;
-    QVERIFY(readBookView(out, &active, &first));
-    QCOMPARE(active, tab);
-    QVERIFY(first <= tab);
+    int readTab = -1, readFirst = -1;
+    QVERIFY(readBookView(out, &readTab, &readFirst));
+    QCOMPARE(readTab, tab);
+    QCOMPARE(readFirst, first);
 }
 
 void TestXlsxParts::markActiveTabRefuses_data()
@@ -360,7 +368,59 @@ void TestXlsxParts::markActiveTabRefuses()
 {
     QFETCH(QByteArray, xml);
     QByteArray out;
-    QVERIFY(!QXlsx::detail::markActiveTab(xml, 1, &out));
+    QVERIFY(!QXlsx::detail::markActiveTab(xml, 1, 0, &out));
+}
+
+void TestXlsxParts::markTabSelected_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray ws = "<worksheet xmlns=\"urn:main\"><sheetPr><tabColor rgb=\"FF00FF00\"/></sheetPr><dimension ref=\"A1\"/>";
+    const QByteArray rest = "<sheetFormatPr defaultRowHeight=\"15\"/><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"
+                            "<extLst><ext><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></ext></extLst></worksheet>";
+    QTest::newRow("cleared")
+        << ws + "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"><selection activeCell=\"B2\"/></sheetView></sheetViews>" + rest << false
+        << ws + "<sheetViews><sheetView tabSelected=\"0\" workbookViewId=\"0\"><selection activeCell=\"B2\"/></sheetView></sheetViews>" + rest;
+    QTest::newRow("Calc's true cleared")
+        << ws + "<sheetViews><sheetView showGrid=\"true\" tabSelected=\"true\" workbookViewId=\"0\"/></sheetViews>" + rest << false
+        << ws + "<sheetViews><sheetView showGrid=\"true\" tabSelected=\"0\" workbookViewId=\"0\"/></sheetViews>" + rest;
+    QTest::newRow("added")
+        << ws + "<sheetViews>\n<sheetView workbookViewId=\"0\"/>\n</sheetViews>" + rest << true
+        << ws + "<sheetViews>\n<sheetView tabSelected=\"1\" workbookViewId=\"0\"/>\n</sheetViews>" + rest;
+    QTest::newRow("false set")
+        << ws + "<sheetViews><sheetView tabSelected=\"false\" workbookViewId=\"0\"/></sheetViews>" + rest << true
+        << ws + "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews>" + rest;
+    QTest::newRow("only the first workbook view's")
+        << ws + "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"1\"/><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews>" + rest << false
+        << ws + "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"1\"/><sheetView tabSelected=\"0\" workbookViewId=\"0\"/></sheetViews>" + rest;
+    QTest::newRow("not selected, left alone")
+        << ws + "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews>" + rest << false
+        << ws + "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews>" + rest;
+    QTest::newRow("prefixed chart sheet")
+        << QByteArray("<x:chartsheet xmlns:x=\"urn:main\"><x:sheetPr/><x:sheetViews><x:sheetView tabSelected='1' zoomToFit=\"1\" workbookViewId=\"0\"/>"
+                      "</x:sheetViews><x:drawing/></x:chartsheet>") << false
+        << QByteArray("<x:chartsheet xmlns:x=\"urn:main\"><x:sheetPr/><x:sheetViews><x:sheetView tabSelected='0' zoomToFit=\"1\" workbookViewId=\"0\"/>"
+                      "</x:sheetViews><x:drawing/></x:chartsheet>");
+    const QString wide = QString::fromUtf8("<worksheet xmlns=\"urn:main\"><sheetPr codeName=\"Grüße\"/><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/></worksheet>");
+    QTest::newRow("UTF-16BE") << utf16(wide, true, true) << true
+                              << utf16(QString(wide).replace(QLatin1String("<sheetView "), QLatin1String("<sheetView tabSelected=\"1\" ")), true, true);
+}
+
+// Only the sheetView start tags of the first workbook view change, and the
+// reader reads back what was asked for.
+void TestXlsxParts::markTabSelected()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, selected);
+    QFETCH(QByteArray, expected);
+    QByteArray out;
+    QVERIFY(QXlsx::detail::markTabSelected(xml, selected, &out));
+    QCOMPARE(out, expected);
+    bool hasView = false, readSelected = !selected;
+    QVERIFY(readTabSelected(out, &hasView, &readSelected));
+    QVERIFY(hasView);
+    QCOMPARE(readSelected, selected);
 }
 
 QTEST_GUILESS_MAIN(TestXlsxParts)

@@ -1,5 +1,6 @@
 // Saving a workbook back: every part and its zip headers kept as they were but
-// the active tab, written atomically over the target, which keeps its owner.
+// the active and selected tabs, written atomically over the target, which keeps
+// its owner.
 
 #include "unprivileged.h"
 #include "xlsxdocument.h"
@@ -12,6 +13,7 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -43,32 +45,10 @@ int attributeValue(const QByteArray &xml, const char *name)
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
-QStringList withoutActive(const QStringList &lines)
-{
-    QStringList out;
-    for (const QString &l : lines) {
-        if (!l.startsWith(QLatin1String("active\t")))
-            out << l;
-    }
-    return out;
-}
-
-// All cells of the selected sheet, as "row,column=value".
-QStringList cellsOf(const QXlsx::Document &doc)
-{
-    QStringList cells;
-    const QXlsx::CellRange r = doc.dimension();
-    for (int row = r.firstRow(); r.isValid() && row <= r.lastRow(); ++row) {
-        for (int column = r.firstColumn(); column <= r.lastColumn(); ++column) {
-            if (const QXlsx::Cell *cell = doc.cellAt(row, column))
-                cells << QStringLiteral("%1,%2=%3:%4").arg(row).arg(column).arg(QLatin1String(cell->value().typeName()), cell->value().toString());
-        }
-    }
-    return cells;
-}
-
-// Compares every entry of two packages; the workbook part is returned for the caller.
-void compareEntries(const QString &before, const QString &after, QByteArray *workbookBefore, QByteArray *workbookAfter)
+// Compares every entry of two packages: the same names in the same order, each
+// kept as stored but the workbook part and the sheet parts, which may differ in
+// their view start tags only. The names of those that differ go to changed.
+void compareEntries(const QString &before, const QString &after, QStringList *changed = nullptr)
 {
     bool ok1 = false, ok2 = false;
     const QVector<Entry> a = zipEntries(before, &ok1);
@@ -80,13 +60,16 @@ void compareEntries(const QString &before, const QString &after, QByteArray *wor
     for (const Entry &e : b)
         namesB << e.name;
     QCOMPARE(namesB, namesA);
+    const Selection s = readSelection(after);
+    QVERIFY(s.ok);
     for (int i = 0; i < a.size(); ++i) {
-        if (a[i].name == WorkbookPart) {
-            *workbookBefore = a[i].data;
-            *workbookAfter = b[i].data;
+        if (a[i].data != b[i].data) {
+            QVERIFY2(partKey(a[i].name) == s.workbookPart || s.sheetParts.contains(partKey(a[i].name)), qPrintable(a[i].name));
+            QVERIFY2(withoutViewTags(a[i].data) == withoutViewTags(b[i].data), qPrintable(a[i].name));
+            if (changed)
+                *changed << a[i].name;
             continue;
         }
-        QVERIFY2(a[i].data == b[i].data, qPrintable(a[i].name));
         QVERIFY2(a[i].raw == b[i].raw, qPrintable(a[i].name + QLatin1String(" (compressed)")));
         QCOMPARE(b[i].method, a[i].method);
     }
@@ -94,10 +77,10 @@ void compareEntries(const QString &before, const QString &after, QByteArray *wor
 
 
 // Every entry's headers, as Python's zipfile reads them, are as they were but
-// those of the part replaced (if any): that one keeps its name, flags (but the
+// those of the parts replaced: these keep its name, flags (but the
 // data descriptor's), version made by, times, attributes, extra field and
 // comment, and is deflated with no data descriptor after it.
-void compareHeaders(const QString &before, const QString &after, const QString &replaced)
+void compareHeaders(const QString &before, const QString &after, const QStringList &replaced)
 {
     QString error;
     const QJsonObject a = zipHeaders(before, &error);
@@ -107,12 +90,12 @@ void compareHeaders(const QString &before, const QString &after, const QString &
     const QJsonArray entriesA = a.value(QLatin1String("entries")).toArray();
     const QJsonArray entriesB = b.value(QLatin1String("entries")).toArray();
     QCOMPARE(entriesB.size(), entriesA.size());
-    bool seen = replaced.isEmpty();
+    int seen = 0;
     for (int i = 0; i < entriesA.size(); ++i) {
         const QJsonObject x = entriesA[i].toObject();
         const QJsonObject y = entriesB[i].toObject();
         const QString name = x.value(QLatin1String("name")).toString();
-        if (name != replaced) {
+        if (!replaced.contains(name)) {
             QStringList changed;
             for (auto it = x.begin(); it != x.end(); ++it) {
                 if (y.value(it.key()) != it.value())
@@ -121,7 +104,7 @@ void compareHeaders(const QString &before, const QString &after, const QString &
             QVERIFY2(changed.isEmpty(), qPrintable(name + QLatin1String(": ") + changed.join(QLatin1String(", "))));
             continue;
         }
-        seen = true;
+        ++seen;
         for (const char *key : {"name", "create_version", "create_system", "date_time", "internal_attr", "external_attr", "comment", "extra"})
             QVERIFY2(y.value(QLatin1String(key)) == x.value(QLatin1String(key)), key);
         QCOMPARE(y.value(QLatin1String("flags")).toInt(), x.value(QLatin1String("flags")).toInt() & ~0x8);
@@ -133,7 +116,7 @@ void compareHeaders(const QString &before, const QString &after, const QString &
         QCOMPARE(qFromLittleEndian<quint16>(local.constData() + 6), quint16(y.value(QLatin1String("flags")).toInt()));
         QCOMPARE(qFromLittleEndian<quint16>(local.constData() + 8), quint16(8));
     }
-    QVERIFY2(seen, qPrintable(replaced));
+    QVERIFY2(seen == replaced.size(), qPrintable(replaced.join(QLatin1String(", "))));
 }
 
 // A zip put together by hand, for layouts the zip library does not write:
@@ -239,6 +222,56 @@ quint32 crcOf(const QByteArray &data)
     return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
 }
 
+// openpyxl reads the saved workbook as the source but for its active sheet.
+void openpyxlReadsItAlike(const QString &source, const QString &saved, int active)
+{
+    if (!openpyxlAvailable())
+        QSKIP("openpyxl is not installed for /usr/bin/python3");
+    const Dump before = openpyxlDump(source);
+    const Dump after = openpyxlDump(saved);
+    QVERIFY2(before.ok && after.ok, qPrintable(before.error + after.error));
+    QCOMPARE(withoutActive(after.lines), withoutActive(before.lines));
+    QCOMPARE(after.active, active);
+}
+
+// The tabs selected in the first workbook view.
+QVector<int> selectedTabs(const Selection &s)
+{
+    QVector<int> tabs;
+    for (int i = 0; i < s.selected.size(); ++i) {
+        if (s.selected[i])
+            tabs << i;
+    }
+    return tabs;
+}
+
+// values.xlsx (sheets device, device_2, empty) with the given sheet states,
+// activeTab and firstSheet, and tabSelected on the sheets in selected.
+QString viewVariant(const QString &path, const QStringList &states, int active, int first, const QVector<int> &selected,
+                    const QByteArray &selectedValue = "1")
+{
+    bool ok = false;
+    QVector<std::pair<QString, QByteArray>> parts;
+    for (const Entry &e : zipEntries(fixture(QStringLiteral("values.xlsx")), &ok)) {
+        QByteArray data = e.data;
+        if (e.name == WorkbookPart) {
+            data.replace("firstSheet=\"0\" activeTab=\"1\"", "firstSheet=\"" + QByteArray::number(first) + "\" activeTab=\"" + QByteArray::number(active) + "\"");
+            int at = 0;
+            for (const QString &state : states) {
+                at = data.indexOf("state=\"visible\"", at);
+                data.replace(at, 15, "state=\"" + state.toLatin1() + "\"");
+                ++at;
+            }
+        }
+        for (const int tab : selected) {
+            if (e.name == QStringLiteral("xl/worksheets/sheet%1.xml").arg(tab + 1))
+                data.replace("<sheetView ", "<sheetView tabSelected=\"" + selectedValue + "\" ");
+        }
+        parts.append({e.name, data});
+    }
+    return ok && writeZip(path, parts) ? path : QString();
+}
+
 } // namespace
 
 class TestXlsxSave : public QObject
@@ -254,6 +287,9 @@ private slots:
     void saveOverTheSourceFile();
     void bookViewsAddedWhenMissing();
     void firstSheetFollowsTheActiveTab();
+    void hiddenSheetsAndSelectedTabs_data();
+    void hiddenSheetsAndSelectedTabs();
+    void uneditableSheetPartWritesNothing();
     void unloadedDocumentWritesNothing();
     void missingFolder();
     void readOnlyTarget();
@@ -298,46 +334,45 @@ void TestXlsxSave::roundTrip()
     QXlsx::Document doc(source);
     QVERIFY(doc.isLoaded());
     QVERIFY(doc.selectSheet(sheet));
-    const QStringList selectedCells = cellsOf(doc);
+    const QStringList cellsBefore = selectedCells(doc);
     QVERIFY(doc.saveAs(target));
 
-    if (!changed)
-        QCOMPARE(readFile(target), readFile(source)); // nothing to edit: the very same bytes
-    compareHeaders(source, target, changed ? WorkbookPart : QString());
-    if (file == QLatin1String("streamed.xlsx"))
-        QVERIFY(!zipEntry(target, QStringLiteral("customXml/备注.xml")).isEmpty());
-    QByteArray before, after;
-    compareEntries(source, target, &before, &after);
+    QStringList changedParts;
+    compareEntries(source, target, &changedParts);
     if (QTest::currentTestFailed())
         return;
-    QVERIFY(!before.isEmpty());
+    compareHeaders(source, target, changedParts);
+    if (file == QLatin1String("streamed.xlsx"))
+        QVERIFY(!zipEntry(target, QStringLiteral("customXml/备注.xml")).isEmpty());
+    if (QTest::currentTestFailed())
+        return;
     if (changed) {
-        QVERIFY(before != after);
-        QCOMPARE(withoutTabAttributes(after), withoutTabAttributes(before));
-        QCOMPARE(attributeValue(after, "activeTab"), index);
+        QVERIFY(changedParts.contains(WorkbookPart));
+        QCOMPARE(withoutTabAttributes(zipEntry(target, WorkbookPart)), withoutTabAttributes(zipEntry(source, WorkbookPart)));
     } else {
-        QCOMPARE(after, before);
+        QCOMPARE(readFile(target), readFile(source)); // nothing to edit: the very bytes
     }
+    // The selected sheet is the active tab and the only one selected.
+    const Selection s = readSelection(target);
+    QVERIFY(s.ok);
+    QCOMPARE(s.activeTab, index);
+    const QVector<int> tabs = selectedTabs(s);
+    QVERIFY(tabs.isEmpty() || tabs == QVector<int>({index}));
+    QVERIFY(!changed || !s.hasView[index] || tabs == QVector<int>({index}));
 
     // Read back: the selected sheet comes up first, every sheet as before.
     QXlsx::Document again(target);
     QVERIFY(again.isLoaded());
-    QCOMPARE(cellsOf(again), selectedCells);
+    QCOMPARE(selectedCells(again), cellsBefore);
     QCOMPARE(again.sheetNames(), doc.sheetNames());
     for (const QString &name : doc.sheetNames()) {
         QVERIFY(doc.selectSheet(name) && again.selectSheet(name));
-        QCOMPARE(cellsOf(again), cellsOf(doc));
+        QCOMPARE(selectedCells(again), selectedCells(doc));
     }
 
     if (file == QLatin1String("strict.xlsx"))
         return; // openpyxl does not read strict workbooks
-    if (!openpyxlAvailable())
-        QSKIP("openpyxl is not installed for /usr/bin/python3");
-    const Dump original = openpyxlDump(source);
-    const Dump saved = openpyxlDump(target);
-    QVERIFY2(original.ok && saved.ok, qPrintable(original.error + saved.error));
-    QCOMPARE(withoutActive(saved.lines), withoutActive(original.lines));
-    QCOMPARE(saved.active, index);
+    openpyxlReadsItAlike(source, target, index);
 }
 
 // Entries stored or deflated differently from what the writer would do itself
@@ -366,9 +401,8 @@ void TestXlsxSave::compressedBytesKeptAsStored()
     QVERIFY(doc.selectSheet(QStringLiteral("device")));
     const QString target = m_dir.filePath(QStringLiteral("mixed-saved.xlsx"));
     QVERIFY(doc.saveAs(target));
-    QByteArray before, after;
-    compareEntries(source, target, &before, &after);
-    QCOMPARE(withoutTabAttributes(after), withoutTabAttributes(before));
+    compareEntries(source, target);
+    QCOMPARE(readSelection(target).activeTab, 0);
 }
 
 // A part over 4 GiB that the reader never inflates, zip64 fields for every
@@ -384,8 +418,9 @@ void TestXlsxSave::zip64()
         // The workbook part is stored: deflated afresh it shrinks, so every entry after it moves.
         if (e.name == WorkbookPart)
             zip.add(e.name.toUtf8(), 0, crcOf(e.data), quint64(e.data.size()), e.data, false);
-        else
-            zip.add(e.name.toUtf8(), quint16(e.method), crcOf(e.data), quint64(e.data.size()), e.raw, true);
+        else // the sheet that gets selected is edited too: its zip64 field would be rewritten
+            zip.add(e.name.toUtf8(), quint16(e.method), crcOf(e.data), quint64(e.data.size()), e.raw,
+                    e.name != QLatin1String("xl/worksheets/sheet1.xml"));
     }
     const QString bigName = QStringLiteral("xl/media/big.bin");
     const quint64 bigSize = (quint64(4) << 30) + (1 << 20);
@@ -409,7 +444,7 @@ void TestXlsxSave::zip64()
     QVERIFY(again.isLoaded());
     QCOMPARE(again.cellAt(1, 1)->value(), QVariant(QStringLiteral("id")));
     QCOMPARE(again.sheetNames(), doc.sheetNames());
-    compareHeaders(source, target, WorkbookPart);
+    compareHeaders(source, target, {WorkbookPart, QStringLiteral("xl/worksheets/sheet1.xml")});
     QVERIFY(saved.right(22 + 20 + 56).startsWith("PK\x06\x06"));
 
     QuaZip z(target);
@@ -468,9 +503,8 @@ void TestXlsxSave::saveOverTheSourceFile()
         // The document still works after its file was replaced.
         QCOMPARE(doc.cellAt(2, 5)->value(), QVariant(QStringLiteral("bolt-10")));
     }
-    QByteArray before, after;
-    compareEntries(fixture(QStringLiteral("libreoffice.xlsx")), path, &before, &after);
-    QCOMPARE(attributeValue(after, "activeTab"), 0);
+    compareEntries(fixture(QStringLiteral("libreoffice.xlsx")), path);
+    QCOMPARE(attributeValue(zipEntry(path, WorkbookPart), "activeTab"), 0);
     QXlsx::Document again(path);
     QVERIFY(again.isLoaded());
     QCOMPARE(again.cellAt(2, 5)->value(), QVariant(QStringLiteral("bolt-10")));
@@ -530,6 +564,81 @@ void TestXlsxSave::firstSheetFollowsTheActiveTab()
     QVERIFY(saved.saveAs(target));
     expected.replace("firstSheet=\"1\" activeTab=\"1\"", "firstSheet=\"1\" activeTab=\"2\"");
     QCOMPARE(zipEntry(target, WorkbookPart), expected);
+}
+
+void TestXlsxSave::hiddenSheetsAndSelectedTabs_data()
+{
+    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<int>("active");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QVector<int>>("selected");
+    QTest::addColumn<int>("select"); // -1: every sheet in turn, as a batch run does
+    QTest::addColumn<int>("expectedActive");
+    QTest::addColumn<int>("expectedFirst");
+    QTest::addColumn<bool>("identical");
+    const QString v = QStringLiteral("visible"), h = QStringLiteral("hidden"), vh = QStringLiteral("veryHidden");
+    QTest::newRow("hidden last sheet") << QStringList{v, v, h} << 0 << 0 << QVector<int>{0} << -1 << 1 << 0 << false;
+    QTest::newRow("hidden last sheet, the file's own choice") << QStringList{v, v, h} << 1 << 0 << QVector<int>{1} << -1 << 1 << 0 << true;
+    QTest::newRow("none visible before it") << QStringList{vh, v, v} << 2 << 1 << QVector<int>{2} << 0 << 1 << 1 << false;
+    QTest::newRow("a group selected in the file") << QStringList{v, v, v} << 2 << 0 << QVector<int>{1, 2} << -1 << 2 << 0 << false;
+    QTest::newRow("firstSheet on a hidden sheet") << QStringList{h, v, v} << 1 << 0 << QVector<int>{1} << -1 << 2 << 1 << false;
+    QTest::newRow("firstSheet after the active tab") << QStringList{v, v, v} << 2 << 2 << QVector<int>{2} << 0 << 0 << 0 << false;
+}
+
+// The active tab is the selected sheet or, when it is hidden, the nearest
+// visible one before it (else after it); no other tab stays selected; firstSheet
+// stays at or before the active tab, on a visible sheet.
+void TestXlsxSave::hiddenSheetsAndSelectedTabs()
+{
+    QFETCH(QStringList, states);
+    QFETCH(int, active);
+    QFETCH(int, first);
+    QFETCH(QVector<int>, selected);
+    QFETCH(int, select);
+    QFETCH(int, expectedActive);
+    QFETCH(int, expectedFirst);
+    QFETCH(bool, identical);
+    const QString source = viewVariant(m_dir.filePath(QStringLiteral("views.xlsx")), states, active, first, selected);
+    QVERIFY(!source.isEmpty());
+    QXlsx::Document doc(source);
+    QVERIFY(doc.isLoaded());
+    const QStringList names = doc.sheetNames();
+    if (select < 0) {
+        for (const QString &name : names)
+            QVERIFY(doc.selectSheet(name));
+    } else {
+        QVERIFY(doc.selectSheet(names.value(select)));
+    }
+    const QString target = m_dir.filePath(QStringLiteral("views-saved.xlsx"));
+    QFile::remove(target);
+    QVERIFY(doc.saveAs(target));
+
+    QCOMPARE(readFile(target) == readFile(source), identical);
+    compareEntries(source, target);
+    const Selection s = readSelection(target);
+    QVERIFY(s.ok);
+    QCOMPARE(s.states, states);
+    QCOMPARE(s.activeTab, expectedActive);
+    QCOMPARE(s.firstSheet, expectedFirst);
+    QCOMPARE(selectedTabs(s), QVector<int>{expectedActive});
+
+    openpyxlReadsItAlike(source, target, expectedActive);
+}
+
+// A tabSelected the reader reads but the edit cannot change (a character
+// reference) fails the save; nothing is written.
+void TestXlsxSave::uneditableSheetPartWritesNothing()
+{
+    const QString source = viewVariant(m_dir.filePath(QStringLiteral("reference.xlsx")), {QStringLiteral("visible"),
+        QStringLiteral("visible"), QStringLiteral("visible")}, 0, 0, {0}, "&#49;");
+    QVERIFY(!source.isEmpty());
+    QXlsx::Document doc(source);
+    QVERIFY(doc.selectSheet(QStringLiteral("empty")));
+    const QString target = m_dir.filePath(QStringLiteral("reference-saved.xlsx"));
+    QVERIFY(!doc.saveAs(target));
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(doc.saveAs(source) == false);
+    QVERIFY(QXlsx::Document(source).isLoaded());
 }
 
 void TestXlsxSave::unloadedDocumentWritesNothing()

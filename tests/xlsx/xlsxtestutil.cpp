@@ -1,6 +1,7 @@
 #include "xlsxtestutil.h"
 
 #include "xlsxdocument.h"
+#include "xlsxworkbook.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
 
 #include <cmath>
 
@@ -18,6 +21,8 @@ namespace xlsxtest {
 
 namespace {
 const char *const Python = "/usr/bin/python3";
+// 1904-01-01 as a serial day of the 1900 date system.
+constexpr double Days1900To1904 = 1462;
 
 // Runs one of the test scripts on path; its standard output, or false with *error set.
 bool runScript(const char *script, const QString &path, QByteArray *out, QString *error)
@@ -159,17 +164,17 @@ bool openpyxlAvailable()
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-Dump openpyxlDump(const QString &path)
+Dump parseDump(const QStringList &lines)
 {
     Dump dump;
-    QByteArray printed;
-    if (!runScript("dump_cells.py", path, &printed, &dump.error))
-        return dump;
-    const QString out = QString::fromUtf8(printed);
-    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    dump.ok = true;
+    for (const QString &line : lines) {
         dump.lines.append(line);
         const QStringList f = line.split(QLatin1Char('\t'));
-        if (f[0] == QLatin1String("active")) {
+        if (f[0] == QLatin1String("error")) {
+            dump.ok = false;
+            dump.error = f.value(1);
+        } else if (f[0] == QLatin1String("active")) {
             dump.active = f.value(1).toInt();
         } else if (f[0] == QLatin1String("date1904")) {
             dump.date1904 = f.value(1) == QLatin1String("1");
@@ -183,7 +188,6 @@ Dump openpyxlDump(const QString &path)
             dump.cells.append({f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4], value});
         }
     }
-    dump.ok = true;
     return dump;
 }
 
@@ -196,13 +200,79 @@ QJsonObject zipHeaders(const QString &path, QString *error)
     return QJsonDocument::fromJson(printed).object();
 }
 
+Dump openpyxlDump(const QString &path)
+{
+    QByteArray printed;
+    Dump failed;
+    if (!runScript("dump_cells.py", path, &printed, &failed.error))
+        return failed;
+    return parseDump(QString::fromUtf8(printed).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+}
+
+void OpenpyxlRun::start(const QStringList &paths, int processes)
+{
+    m_processes.clear();
+    for (int i = 0; i < processes; ++i) {
+        QStringList args {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/dump_cells.py")};
+        for (int k = i; k < paths.size(); k += processes)
+            args << paths[k];
+        if (args.size() == 1)
+            break;
+        if (args.size() == 2)
+            args << args.last(); // one path alone would give the single-workbook form
+        auto p = std::make_unique<QProcess>();
+        p->start(QString::fromLatin1(Python), args);
+        m_processes.push_back(std::move(p));
+    }
+}
+
+QHash<QString, Dump> OpenpyxlRun::finish()
+{
+    QHash<QString, Dump> dumps;
+    for (const auto &p : m_processes) {
+        if (!p->waitForFinished(600000) || p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
+            continue; // its workbooks stay missing from the result
+        QString file;
+        QStringList lines;
+        const auto flush = [&]() {
+            if (!file.isEmpty())
+                dumps.insert(file, parseDump(lines));
+            lines.clear();
+        };
+        for (const QString &line : QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (line.startsWith(QLatin1String("file\t"))) {
+                flush();
+                file = line.mid(5);
+            } else {
+                lines << line;
+            }
+        }
+        flush();
+    }
+    m_processes.clear();
+    return dumps;
+}
+
+QStringList selectedCells(const QXlsx::Document &doc)
+{
+    QStringList cells;
+    const QXlsx::CellRange r = doc.dimension();
+    for (int row = r.firstRow(); r.isValid() && row <= r.lastRow(); ++row) {
+        for (int column = r.firstColumn(); column <= r.lastColumn(); ++column) {
+            if (const QXlsx::Cell *cell = doc.cellAt(row, column))
+                cells << QStringLiteral("%1,%2=%3:%4").arg(row).arg(column).arg(QLatin1String(cell->value().typeName()), cell->value().toString());
+        }
+    }
+    return cells;
+}
+
 double serial(const QDateTime &when)
 {
     const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0), when.timeSpec() == Qt::UTC ? Qt::UTC : Qt::LocalTime);
     return double(epoch.msecsTo(when)) / 86400000.0;
 }
 
-QString compareCell(const QVariant &mine, const Dump::Cell &theirs)
+QString compareCell(const QVariant &mine, const Dump::Cell &theirs, bool date1904)
 {
     const QString t = theirs.type;
     const auto describe = [&]() {
@@ -220,6 +290,10 @@ QString compareCell(const QVariant &mine, const Dump::Cell &theirs)
         double a;
         if (mine.type() == QVariant::Double)
             a = mine.toDouble();
+        else if (mine.type() == QVariant::DateTime)
+            a = serial(mine.toDateTime()) - (date1904 ? Days1900To1904 : 0);
+        else if (mine.type() == QVariant::Time)
+            a = mine.toTime().msecsSinceStartOfDay() / 86400000.0;
         else
             return describe();
         const double b = theirs.value.toDouble();
@@ -229,9 +303,13 @@ QString compareCell(const QVariant &mine, const Dump::Cell &theirs)
     return describe();
 }
 
-QStringList compareWithDump(QXlsx::Document &doc, const Dump &dump)
+QStringList compareWithDump(const QString &path, const Dump &dump)
 {
     QStringList problems;
+    QXlsx::Document doc(path);
+    const std::unique_ptr<QXlsx::detail::Workbook> book = QXlsx::detail::readWorkbook(readFile(path));
+    if (!doc.isLoaded() || !book)
+        return {QStringLiteral("not loaded")};
     if (doc.sheetNames() != dump.sheets)
         problems << QStringLiteral("sheets: mine %1, openpyxl %2").arg(doc.sheetNames().join(QLatin1Char(',')), dump.sheets.join(QLatin1Char(',')));
     if (doc.isDate1904() != dump.date1904)
@@ -256,7 +334,7 @@ QStringList compareWithDump(QXlsx::Document &doc, const Dump &dump)
                 problems << QStringLiteral("(%1,%2,%3) missing").arg(s).arg(c.row).arg(c.column);
                 continue;
             }
-            const QString why = compareCell(cell->value(), c);
+            const QString why = compareCell(cell->value(), c, dump.date1904);
             if (!why.isEmpty())
                 problems << why;
         }
@@ -269,15 +347,163 @@ QStringList compareWithDump(QXlsx::Document &doc, const Dump &dump)
         if (range.firstRow() != firstRow || range.lastRow() != lastRow || range.firstColumn() != firstColumn
             || range.lastColumn() != lastColumn)
             problems << QStringLiteral("sheet %1 dimension differs").arg(s);
-        int present = 0;
-        for (int r = range.firstRow(); r <= range.lastRow(); ++r) {
-            for (int c = range.firstColumn(); c <= range.lastColumn(); ++c)
-                present += doc.cellAt(r, c) != nullptr;
-        }
+        // Every cell of openpyxl's is there: as many cells means no others.
+        const int present = int(book->sheets[size_t(s)].cells.size());
         if (present != expected)
             problems << QStringLiteral("sheet %1: %2 cells, openpyxl %3").arg(s).arg(present).arg(expected);
     }
     return problems;
+}
+
+QStringList allCells(const QString &path)
+{
+    const std::unique_ptr<QXlsx::detail::Workbook> book = QXlsx::detail::readWorkbook(readFile(path));
+    if (!book)
+        return {QStringLiteral("not loaded")};
+    QStringList cells;
+    for (const QXlsx::detail::Sheet &sheet : book->sheets) {
+        cells << QStringLiteral("sheet ") + sheet.name;
+        for (const QXlsx::detail::CellEntry &c : sheet.cells) {
+            const QVariant v = c.cell.value();
+            cells << QStringLiteral("%1,%2=%3:%4").arg(c.row).arg(c.column).arg(QLatin1String(v.typeName()), v.toString());
+        }
+    }
+    return cells;
+}
+
+QString partKey(QString name)
+{
+    return name.replace(QLatin1Char('\\'), QLatin1Char('/')).toLower();
+}
+
+QString resolve(const QString &from, const QString &target)
+{
+    QString path = target.startsWith(QLatin1Char('/')) ? target.mid(1) : from.left(from.lastIndexOf(QLatin1Char('/')) + 1) + target;
+    QStringList parts;
+    for (const QString &s : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (s == QLatin1String(".."))
+            parts.removeLast();
+        else if (s != QLatin1String("."))
+            parts << s;
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
+QVector<Relationship> relationships(const QByteArray &xml, const QString &source)
+{
+    QVector<Relationship> rels;
+    QXmlStreamReader x(xml);
+    while (!x.atEnd()) {
+        if (x.readNext() != QXmlStreamReader::StartElement || x.name() != QLatin1String("Relationship"))
+            continue;
+        const QXmlStreamAttributes a = x.attributes();
+        rels.append({a.value(QLatin1String("Id")).toString(), a.value(QLatin1String("Type")).toString(),
+                     resolve(source, a.value(QLatin1String("Target")).toString())});
+    }
+    return rels;
+}
+
+QString relationshipTarget(const QVector<Relationship> &rels, const QString &typeEnd, const QString &id)
+{
+    for (const Relationship &r : rels) {
+        if (id.isEmpty() ? r.type.endsWith(typeEnd) : r.id == id)
+            return partKey(r.target);
+    }
+    return QString();
+}
+
+QString relationshipsPart(const QString &part)
+{
+    const int slash = part.lastIndexOf(QLatin1Char('/'));
+    return part.left(slash + 1) + QLatin1String("_rels/") + part.mid(slash + 1) + QLatin1String(".rels");
+}
+
+Selection readSelection(const QHash<QString, QByteArray> &parts)
+{
+    Selection s;
+    s.workbookPart = relationshipTarget(relationships(parts.value(QStringLiteral("_rels/.rels")), QString()), QStringLiteral("/officeDocument"));
+    const QString book = s.workbookPart;
+    if (!parts.contains(book))
+        return s;
+    const QVector<Relationship> rels = relationships(parts.value(relationshipsPart(book)), book);
+
+    QXmlStreamReader x(parts.value(book));
+    bool view = false;
+    while (!x.atEnd()) {
+        if (x.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = x.attributes();
+        if (x.name() == QLatin1String("workbookView") && !view) {
+            view = true;
+            s.activeTab = a.hasAttribute(QLatin1String("activeTab")) ? a.value(QLatin1String("activeTab")).toInt() : 0;
+            s.firstSheet = a.hasAttribute(QLatin1String("firstSheet")) ? a.value(QLatin1String("firstSheet")).toInt() : 0;
+        } else if (x.name() == QLatin1String("sheet")) {
+            s.states << (a.hasAttribute(QLatin1String("state")) ? a.value(QLatin1String("state")).toString() : QStringLiteral("visible"));
+            QString id;
+            for (const QXmlStreamAttribute &attribute : a) {
+                if (attribute.name() == QLatin1String("id") && attribute.namespaceUri().endsWith(QLatin1String("relationships")))
+                    id = attribute.value().toString();
+            }
+            s.sheetParts << relationshipTarget(rels, QString(), id);
+        }
+    }
+    if (x.hasError())
+        return s;
+    for (const QString &part : s.sheetParts) {
+        bool selected = false;
+        bool hasView = false;
+        QXmlStreamReader sheet(parts.value(part));
+        while (!sheet.atEnd()) {
+            if (sheet.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (sheet.name() == QLatin1String("sheetData"))
+                break;
+            const QXmlStreamAttributes a = sheet.attributes();
+            if (sheet.name() == QLatin1String("sheetView") && a.value(QLatin1String("workbookViewId")).toInt() == 0) {
+                hasView = true;
+                const QStringRef tab = a.value(QLatin1String("tabSelected"));
+                selected = selected || tab == QLatin1String("1") || tab == QLatin1String("true");
+            }
+        }
+        s.selected << selected;
+        s.hasView << hasView;
+    }
+    s.ok = true;
+    return s;
+}
+
+// The parts of a package, inflated, by lower-case name with forward slashes.
+QHash<QString, QByteArray> partsOf(const QVector<Entry> &entries)
+{
+    QHash<QString, QByteArray> parts;
+    for (const Entry &e : entries) {
+        if (!parts.contains(partKey(e.name)))
+            parts.insert(partKey(e.name), e.data);
+    }
+    return parts;
+}
+
+QByteArray withoutViewTags(const QByteArray &xml)
+{
+    static const QRegularExpression tags(QStringLiteral("</?([A-Za-z_][\\w.-]*:)?(sheetView|workbookView|bookViews)(?=[\\s/>])[^>]*>"));
+    return QString::fromUtf8(xml).remove(tags).toUtf8();
+}
+
+Selection readSelection(const QString &path)
+{
+    bool ok = false;
+    const QVector<Entry> entries = zipEntries(path, &ok);
+    return ok ? readSelection(partsOf(entries)) : Selection();
+}
+
+QStringList withoutActive(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &l : lines) {
+        if (!l.startsWith(QLatin1String("active\t")))
+            out << l;
+    }
+    return out;
 }
 
 } // namespace xlsxtest
