@@ -30,7 +30,7 @@ QString reasonText(BatchFailures::Reason reason, const QString &detail)
 {
     switch (reason) {
     case BatchFailures::Reason::EmptyText:
-        return QStringLiteral("二维码内容为空");
+        return QStringLiteral("内容为空");
     case BatchFailures::Reason::TextTooLong:
         return QStringLiteral("内容过长，超出二维码容量");
     case BatchFailures::Reason::NotAFileName:
@@ -38,7 +38,7 @@ QString reasonText(BatchFailures::Reason reason, const QString &detail)
     case BatchFailures::Reason::NotWritten:
         break;
     }
-    return detail.isEmpty() ? QStringLiteral("文件无法写入") : QStringLiteral("文件无法写入（%1）").arg(detail);
+    return detail.isEmpty() ? QStringLiteral("无法写入") : QStringLiteral("无法写入（%1）").arg(detail);
 }
 
 } // namespace
@@ -53,8 +53,12 @@ void BatchFailures::add(const QString &fileName, Reason reason, const QString &d
 QString BatchFailures::message() const
 {
     QStringList lines{QStringLiteral("共 %1 条记录，其中 %2 条未能生成二维码图片：").arg(m_records).arg(m_failed)};
-    for (const Failure &f : m_first)
-        lines << QStringLiteral("【%1】%2：%3").arg(shown(f.sheet), shown(f.fileName), reasonText(f.reason, f.detail));
+    for (int i = 0; i < m_first.size(); ++i) {
+        const Failure &f = m_first.at(i);
+        if (i == 0 || m_first.at(i - 1).sheet != f.sheet)
+            lines << QStringLiteral("工作表 %1：").arg(shown(f.sheet));
+        lines << QStringLiteral("  %1：%2").arg(shown(f.fileName), reasonText(f.reason, f.detail));
+    }
     if (m_failed > m_first.size())
         lines << QStringLiteral("…");
     return lines.join(QLatin1Char('\n'));

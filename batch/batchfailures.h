@@ -18,7 +18,7 @@ public:
     int records() const { return m_records; }
     int failed() const { return m_failed; }
     // How many records failed out of how many, then the first failures
-    // (sheet, file name, reason) and "…" when there are more.
+    // (file name and reason, under their sheet) and "…" when there are more.
     QString message() const;
 
 private:

@@ -220,10 +220,11 @@ void TestBatchRun::twoDeviceSheetsAndAwkwardKeys()
     QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
     QCOMPARE(r.failures.text, QStringLiteral("共 9 条记录，其中 4 条未能生成二维码图片：\n"
-                                             "【device_a】../escape.png：名称不能用作文件名\n"
-                                             "【device_a】/abs.png：名称不能用作文件名\n"
-                                             "【device_a】back\\slash.png：名称不能用作文件名\n"
-                                             "【device_a】sub/dir.png：文件无法写入（No such file or directory）"));
+                                             "工作表 device_a：\n"
+                                             "  ../escape.png：名称不能用作文件名\n"
+                                             "  /abs.png：名称不能用作文件名\n"
+                                             "  back\\slash.png：名称不能用作文件名\n"
+                                             "  sub/dir.png：无法写入（No such file or directory）"));
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(filesIn(devices), (QStringList{".png", "50%2 off.png", "ONLY_A.png", "SAME.png"}));
     QCOMPARE(payloadOf(devices + "/SAME.png"), QStringLiteral("from b"));
@@ -317,9 +318,10 @@ void TestBatchRun::outputFolderTakenByAFile()
     QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
     QCOMPARE(r.failures.text, QStringLiteral("共 5 条记录，其中 3 条未能生成二维码图片：\n"
-                                             "【device_list】.png：文件无法写入（Not a directory）\n"
-                                             "【device_list】DEV-01.png：文件无法写入（Not a directory）\n"
-                                             "【device_list】DEV-02.png：文件无法写入（Not a directory）"));
+                                             "工作表 device_list：\n"
+                                             "  .png：无法写入（Not a directory）\n"
+                                             "  DEV-01.png：无法写入（Not a directory）\n"
+                                             "  DEV-02.png：无法写入（Not a directory）"));
     // Every device record fails, in ascending key order; the boards are written.
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(failureLines(r.log),
@@ -362,16 +364,18 @@ void TestBatchRun::failuresAreListed()
     QCOMPARE(r.failures.title, QStringLiteral("警告"));
     QCOMPARE(r.failures.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QStringList lines{QStringLiteral("共 24 条记录，其中 23 条未能生成二维码图片："),
-                      QStringLiteral("【board_first】B-EMPTY.png：二维码内容为空"),
-                      QStringLiteral("【device_bad】CTRL\\u0001.png：名称不能用作文件名"),
-                      QStringLiteral("【device_bad】DEL\\u007f.png：名称不能用作文件名"),
-                      QStringLiteral("【device_bad】EMPTY.png：二维码内容为空"),
-                      QStringLiteral("【device_bad】LONG.png：内容过长，超出二维码容量"),
-                      QStringLiteral("【device_bad】NUL\\u0000x.png：名称不能用作文件名"),
-                      QStringLiteral("【device_bad】SUB/DIR.png：文件无法写入（No such file or directory）"),
-                      QStringLiteral("【device_bad】SUR\\ud800.png：名称不能用作文件名")};
+                      QStringLiteral("工作表 board_first："),
+                      QStringLiteral("  B-EMPTY.png：内容为空"),
+                      QStringLiteral("工作表 device_bad："),
+                      QStringLiteral("  CTRL\\u0001.png：名称不能用作文件名"),
+                      QStringLiteral("  DEL\\u007f.png：名称不能用作文件名"),
+                      QStringLiteral("  EMPTY.png：内容为空"),
+                      QStringLiteral("  LONG.png：内容过长，超出二维码容量"),
+                      QStringLiteral("  NUL\\u0000x.png：名称不能用作文件名"),
+                      QStringLiteral("  SUB/DIR.png：无法写入（No such file or directory）"),
+                      QStringLiteral("  SUR\\ud800.png：名称不能用作文件名")};
     for (int i = 1; i <= 12; ++i)
-        lines << QStringLiteral("【device_bad】x/../%1.png：名称不能用作文件名").arg(i, 2, 10, QLatin1Char('0'));
+        lines << QStringLiteral("  x/../%1.png：名称不能用作文件名").arg(i, 2, 10, QLatin1Char('0'));
     lines << QStringLiteral("…");
     QCOMPARE(r.failures.text.split(QLatin1Char('\n')), lines);
 
