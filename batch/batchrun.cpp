@@ -1,5 +1,6 @@
 #include "ui/kestrova.h"
 
+#include "batch/batchfailures.h"
 #include "batch/batchprogress.h"
 
 #include "xlsxdocument.h"
@@ -32,18 +33,23 @@ void Kestrova::createFromExcel()
     }
 
     BatchProgress progress(this);
+    BatchFailures failures;
     const QStringList sheets = xlsx.sheetNames();
     for (const QString &sheet : sheets) {
         xlsx.selectSheet(sheet);
         progress.startSheet(sheet);
+        failures.startSheet(sheet);
         if (sheet.contains(QLatin1String("device"), Qt::CaseSensitive))
-            createDeviceCodes(dir, xlsx, &progress);
+            createDeviceCodes(dir, xlsx, &progress, &failures);
         else if (sheet.contains(QLatin1String("board"), Qt::CaseSensitive))
-            createBoardCodes(dir, xlsx, &progress);
+            createBoardCodes(dir, xlsx, &progress, &failures);
     }
     progress.finish();
 
-    if (!xlsx.saveAs(path)) {
+    const bool saved = xlsx.saveAs(path);
+    if (failures.failed() > 0)
+        warn(failures.message());
+    if (!saved) {
         warn(QStringLiteral("二维码信息生成失败"));
         return;
     }

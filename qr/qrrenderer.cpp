@@ -1,5 +1,7 @@
 #include "qr/qrrenderer.h"
 
+#include "qr/imagefile.h"
+
 #include "ui/kestrova.h"
 
 #include <QDebug>
@@ -71,25 +73,32 @@ QImage renderImage(const QString &text)
     return image;
 }
 
+ImageResult writeImage(const QString &text, const QString &filePath)
+{
+    Code code = encode(text);
+    if (!code) {
+        qDebug() << "Failed to generate QR code.";
+        // The encoder reads the text up to its first NUL.
+        const bool empty = text.isEmpty() || text.at(0) == QChar(0);
+        return {empty ? ImageStatus::EmptyText : ImageStatus::TooLong, QString()};
+    }
+    // Drawn on the stack: a 160 kB heap block per image goes back to the
+    // system on free and page-faults in again for the next one.
+    alignas(16) uchar bits[imageSize * lineBytes];
+    drawSymbol(*code, bits, lineBytes);
+    code.reset();
+    const QImage image(static_cast<const uchar *>(bits), imageSize, imageSize, lineBytes, QImage::Format_RGB32);
+    QString error;
+    if (!saveImageFile(image, filePath, "PNG", -1, &error)) {
+        qDebug() << "Failed to save QR code image.";
+        return {ImageStatus::NotSaved, error};
+    }
+    return {ImageStatus::Written, QString()};
+}
+
 } // namespace qr
 
 bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
 {
-    qr::Code code = qr::encode(text);
-    if (!code) {
-        qDebug() << "Failed to generate QR code.";
-        return false;
-    }
-    // Drawn on the stack: a 160 kB heap block per image goes back to the
-    // system on free and page-faults in again for the next one.
-    alignas(16) uchar bits[qr::imageSize * qr::lineBytes];
-    qr::drawSymbol(*code, bits, qr::lineBytes);
-    code.reset();
-    const QImage image(static_cast<const uchar *>(bits), qr::imageSize, qr::imageSize, qr::lineBytes,
-                       QImage::Format_RGB32);
-    if (!image.save(filePath, "PNG", -1)) {
-        qDebug() << "Failed to save QR code image.";
-        return false;
-    }
-    return true;
+    return qr::writeImage(text, filePath).status == qr::ImageStatus::Written;
 }

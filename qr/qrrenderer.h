@@ -12,4 +12,17 @@ constexpr int imageSize = 200;
 // no quiet zone, white elsewhere. A null image when the encoder refuses.
 QImage renderImage(const QString &text);
 
+// What became of one image file.
+enum class ImageStatus { Written, EmptyText, TooLong, NotSaved };
+struct ImageResult
+{
+    ImageStatus status;
+    QString error;  // NotSaved: the system's reason, when there is one
+};
+
+// Renders text as a QR code and saves it as PNG at filePath; a file already
+// there is replaced only by a complete one. A failure writes the debug line
+// "Failed to generate QR code." or "Failed to save QR code image.".
+ImageResult writeImage(const QString &text, const QString &filePath);
+
 } // namespace qr

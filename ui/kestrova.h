@@ -8,6 +8,7 @@
 namespace QXlsx {
 class Document;
 }
+class BatchFailures;
 class BatchProgress;
 struct SheetLayout;
 
@@ -24,9 +25,12 @@ public:
 
     // Batch run behind the workbook button.
     void createFromExcel();
-    // Sheet steps: write one image per record of the selected sheet under dir.
-    void createDeviceCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr);
-    void createBoardCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr);
+    // Sheet steps: write one image per record of the selected sheet under dir;
+    // the records not written go into failures.
+    void createDeviceCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr,
+                           BatchFailures *failures = nullptr);
+    void createBoardCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr,
+                          BatchFailures *failures = nullptr);
     void ensureDirExists(QString path);
 
 public slots:
@@ -41,7 +45,7 @@ protected:
 
 private:
     void writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout,
-                         BatchProgress *progress);
+                         BatchProgress *progress, BatchFailures *failures);
 
     Ui_Kestrova ui;
 };

@@ -22,6 +22,7 @@ const QString boardFolder = QStringLiteral("板卡检验二维码");
 struct Run
 {
     FileDialogSeen dialog;
+    BoxSeen failures;  // the warning listing records not written, when expected
     BoxSeen box;
     QStringList log;
     QList<QUrl> urls;
@@ -71,11 +72,13 @@ private slots:
     void unreadableFiles_data();
     void unreadableFiles();
     void outputFolderTakenByAFile();
+    void failuresAreListed_data();
+    void failuresAreListed();
     void longRunShowsProgress();
 
 private:
     QString copyIn(const QString &name, const QString &as = QString());
-    Run run(const QString &workbook, const QString &answer);
+    Run run(const QString &workbook, const QString &answer, bool failures = false);
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<QTemporaryDir> m_work;
@@ -109,13 +112,16 @@ QString TestBatchRun::copyIn(const QString &name, const QString &as)
     return target;
 }
 
-Run TestBatchRun::run(const QString &workbook, const QString &answer)
+Run TestBatchRun::run(const QString &workbook, const QString &answer, bool failures)
 {
     Run result;
     UrlCatcher catcher;
     LogCapture log;
     ModalDriver driver;
-    driver.then(answerFileDialog(&result.dialog, workbook)).then(answerBox(&result.box, answer));
+    driver.then(answerFileDialog(&result.dialog, workbook));
+    if (failures)
+        driver.then(answerBox(&result.failures, QStringLiteral("OK")));
+    driver.then(answerBox(&result.box, answer));
     m_window->findChild<QPushButton *>(QStringLiteral("excelBtn"))->click();
     result.log = log.debugLines();
     result.urls = catcher.urls;
@@ -210,8 +216,15 @@ void TestBatchRun::sheetNamesDecide()
 
 void TestBatchRun::twoDeviceSheetsAndAwkwardKeys()
 {
-    const Run r = run(copyIn(QStringLiteral("twodevices.xlsx")), QStringLiteral("取消"));
+    const Run r = run(copyIn(QStringLiteral("twodevices.xlsx")), QStringLiteral("取消"), true);
+    QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(r.failures.text, QStringLiteral("共 9 条记录，其中 4 条未能生成二维码图片：\n"
+                                             "工作表 device_a：\n"
+                                             "  ../escape.png：名称不能用作文件名\n"
+                                             "  /abs.png：名称不能用作文件名\n"
+                                             "  back\\slash.png：名称不能用作文件名\n"
+                                             "  sub/dir.png：无法写入（No such file or directory）"));
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(filesIn(devices), (QStringList{".png", "50%2 off.png", "ONLY_A.png", "SAME.png"}));
     QCOMPARE(payloadOf(devices + "/SAME.png"), QStringLiteral("from b"));
@@ -301,8 +314,14 @@ void TestBatchRun::outputFolderTakenByAFile()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
 
-    const Run r = run(path, QStringLiteral("取消"));
+    const Run r = run(path, QStringLiteral("取消"), true);
+    QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(r.failures.text, QStringLiteral("共 5 条记录，其中 3 条未能生成二维码图片：\n"
+                                             "工作表 device_list：\n"
+                                             "  .png：无法写入（Not a directory）\n"
+                                             "  DEV-01.png：无法写入（Not a directory）\n"
+                                             "  DEV-02.png：无法写入（Not a directory）"));
     // Every device record fails, in ascending key order; the boards are written.
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(failureLines(r.log),
@@ -310,6 +329,64 @@ void TestBatchRun::outputFolderTakenByAFile()
                           "\"" + devices + "/DEV-01.png Relay panel; 2024-01-01; 2024-03-15; Zone 3 二维码生成失败\"",
                           "\"" + devices + "/DEV-02.png 2024-03-16; 7 二维码生成失败\""}));
     QCOMPARE(filesIn(m_work->filePath(boardFolder)), (QStringList{"BRD-7.png", "BRD-7_CPU.png"}));
+}
+
+void TestBatchRun::failuresAreListed_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("saved back") << false;
+    QTest::newRow("read-only workbook") << true;
+}
+
+// One record per reason, then more than the warning lists; it comes after the
+// save-back and before the final box, whichever that is.
+void TestBatchRun::failuresAreListed()
+{
+    QFETCH(bool, readOnly);
+    const QString path = copyIn(QStringLiteral("failures.xlsx"));
+    Run r;
+    if (readOnly) {
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        makeWorldAccessible(m_work->path());
+        makeWorldAccessible(m_home->path());
+        makeWorldAccessible(m_home->filePath(QStringLiteral("Desktop")));
+        Unprivileged nobody;
+        QVERIFY(nobody.active());
+        r = run(path, QStringLiteral("OK"), true);
+    } else {
+        r = run(path, QStringLiteral("取消"), true);
+    }
+    QCOMPARE(r.unexpected, 0);
+
+    QVERIFY(r.failures.seen);
+    QCOMPARE(r.failures.icon, QMessageBox::Warning);
+    QCOMPARE(r.failures.parent, m_window.get());
+    QCOMPARE(r.failures.title, QStringLiteral("警告"));
+    QCOMPARE(r.failures.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QStringList lines{QStringLiteral("共 24 条记录，其中 23 条未能生成二维码图片："),
+                      QStringLiteral("工作表 board_first："),
+                      QStringLiteral("  B-EMPTY.png：内容为空"),
+                      QStringLiteral("工作表 device_bad："),
+                      QStringLiteral("  CTRL\\u0001.png：名称不能用作文件名"),
+                      QStringLiteral("  DEL\\u007f.png：名称不能用作文件名"),
+                      QStringLiteral("  EMPTY.png：内容为空"),
+                      QStringLiteral("  LONG.png：内容过长，超出二维码容量"),
+                      QStringLiteral("  NUL\\u0000x.png：名称不能用作文件名"),
+                      QStringLiteral("  SUB/DIR.png：无法写入（No such file or directory）"),
+                      QStringLiteral("  SUR\\ud800.png：名称不能用作文件名")};
+    for (int i = 1; i <= 12; ++i)
+        lines << QStringLiteral("  x/../%1.png：名称不能用作文件名").arg(i, 2, 10, QLatin1Char('0'));
+    lines << QStringLiteral("…");
+    QCOMPARE(r.failures.text.split(QLatin1Char('\n')), lines);
+
+    QCOMPARE(r.box.title, readOnly ? QStringLiteral("警告") : QStringLiteral("提示"));
+    QCOMPARE(r.box.text, readOnly ? QStringLiteral("二维码信息生成失败") : QStringLiteral("二维码信息生成成功"));
+    // Nothing under a cut-short or mangled name, nothing half-written.
+    QCOMPARE(filesIn(m_work->filePath(deviceFolder)), QStringList{"GOOD.png"});
+    QCOMPARE(filesIn(m_work->filePath(boardFolder)), QStringList());
+    QCOMPARE(failureLines(r.log).size(), 23);
+    QCOMPARE(r.log.count(QStringLiteral("Failed to generate QR code.")), 3);
+    QCOMPARE(r.log.count(QStringLiteral("Failed to save QR code image.")), 1);
 }
 
 void TestBatchRun::longRunShowsProgress()

@@ -3,11 +3,20 @@
 
 #include "logcapture.h"
 #include "qrdecode.h"
+#include "unprivileged.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace {
 
@@ -86,6 +95,48 @@ QString chinese(int count)
     return text;
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+#ifdef Q_OS_UNIX
+// While alive, files cannot grow past limit bytes: a write beyond fails with
+// EFBIG, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        m_handler = signal(SIGXFSZ, SIG_IGN);
+        if (getrlimit(RLIMIT_FSIZE, &m_old) != 0 || limit > m_old.rlim_max)
+            return;
+        const rlimit lowered{limit, m_old.rlim_max};
+        m_active = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_active)
+            setrlimit(RLIMIT_FSIZE, &m_old);
+        signal(SIGXFSZ, m_handler);
+    }
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_handler)(int) = nullptr;
+    bool m_active = false;
+};
+#endif
+
 } // namespace
 
 class TestRenderer : public QObject
@@ -105,6 +156,8 @@ private slots:
     void fileIsTheRenderedImage_data();
     void fileIsTheRenderedImage();
     void nothingLeftFromTheImageBefore();
+    void fullDiskLeavesNothingHalfWritten();
+    void replacesOnlyWhatMayBeWritten();
 
 private:
     QTemporaryDir m_dir;
@@ -275,6 +328,93 @@ void TestRenderer::nothingLeftFromTheImageBefore()
     QVERIFY(isWhite(image, 189, 0, 200, 200));
     QVERIFY(isWhite(image, 0, 189, 200, 200));
     QCOMPARE(image, qr::renderImage(QStringLiteral("abc")));
+}
+
+void TestRenderer::fullDiskLeavesNothingHalfWritten()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs RLIMIT_FSIZE");
+#else
+    const QString text = chinese(984);
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(qr::renderImage(text).save(&buffer, "PNG", -1));
+    constexpr int limit = 4096;
+    QVERIFY(png.size() > 2 * limit);
+
+    const QDir dir(m_dir.filePath(QStringLiteral("full")));
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    const QString older = dir.filePath(QStringLiteral("older.png"));
+    const QString fresh = dir.filePath(QStringLiteral("fresh.png"));
+    writeFile(older, "older content");
+
+    LogCapture log;
+    qr::ImageResult replacing{};
+    qr::ImageResult creating{};
+    bool member = true;
+    {
+        FileSizeLimit full(limit);
+        QVERIFY(full.active());
+        replacing = qr::writeImage(text, older);
+        creating = qr::writeImage(text, fresh);
+        member = m_window.generateQrCodeImage(text, fresh);
+    }
+    QVERIFY(replacing.status == qr::ImageStatus::NotSaved);
+    QVERIFY(creating.status == qr::ImageStatus::NotSaved);
+    QVERIFY(!member);
+    QCOMPARE(replacing.error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    const QString saveFailed = QStringLiteral("Failed to save QR code image.");
+    QCOMPARE(log.debugLines(), (QStringList{saveFailed, saveFailed, saveFailed}));
+    QCOMPARE(contents(older), QByteArray("older content"));
+    QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{"older.png"});
+
+    // With room again the older file is replaced, whole.
+    QVERIFY(m_window.generateQrCodeImage(text, older));
+    QCOMPARE(contents(older), png);
+#endif
+}
+
+// A replaced file keeps its permissions and a linked file stays linked; a
+// file this user may not write is left as it is, though its folder is open.
+void TestRenderer::replacesOnlyWhatMayBeWritten()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs file permissions and symbolic links");
+#else
+    const QDir dir(m_dir.filePath(QStringLiteral("replace")));
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    makeWorldAccessible(m_dir.path());
+    makeWorldAccessible(dir.path());
+    const QFileDevice::Permissions modeBits(QFlag(0x7077));
+
+    const QString own = dir.filePath(QStringLiteral("own.png"));
+    writeFile(own, "own");
+    QVERIFY(QFile::setPermissions(own, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QVERIFY(m_window.generateQrCodeImage(QStringLiteral("own"), own));
+    QCOMPARE(QFile::permissions(own) & modeBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    const QString link = dir.filePath(QStringLiteral("link.png"));
+    QVERIFY(QFile::link(own, link));
+    QVERIFY(m_window.generateQrCodeImage(QStringLiteral("through the link"), link));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), own);
+    bool ok = false;
+    QCOMPARE(decodeQrFile(own, &ok), QByteArray("through the link"));
+
+    const QString locked = dir.filePath(QStringLiteral("locked.png"));
+    writeFile(locked, "locked");
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    {
+        Unprivileged nobody;
+        QVERIFY(nobody.active());
+        LogCapture log;
+        QVERIFY(!m_window.generateQrCodeImage(QStringLiteral("abc"), locked));
+        QCOMPARE(log.debugLines(), QStringList{QStringLiteral("Failed to save QR code image.")});
+    }
+    QCOMPARE(contents(locked), QByteArray("locked"));
+    QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+             (QStringList{"link.png", "locked.png", "own.png"}));
+#endif
 }
 
 QTEST_MAIN(TestRenderer)
