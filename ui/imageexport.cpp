@@ -1,7 +1,10 @@
 #include "ui/kestrova.h"
 
+#include "qr/imagefile.h"
+
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -24,7 +27,11 @@ void Kestrova::savePngtoPath()
         warn(QStringLiteral("二维码图片生成失败"));
         return;
     }
-    if (!picture.save(target, nullptr, -1)) {
+    // The format follows the name's suffix, as QImage::save(fileName) picks it;
+    // the file is replaced only by a complete one.
+    const QByteArray format = QFileInfo(target).suffix().toLower().toLatin1();
+    QString error;
+    if (format.isEmpty() || !qr::saveImageFile(picture, target, format.constData(), -1, &error)) {
         warn(QStringLiteral("二维码图片另存失败"));
         return;
     }

@@ -1,6 +1,7 @@
 #include "qr/qrrenderer.h"
 #include "ui/kestrova.h"
 
+#include "filesizelimit.h"
 #include "logcapture.h"
 #include "qrdecode.h"
 #include "unprivileged.h"
@@ -11,9 +12,6 @@
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <cerrno>
 #include <cstring>
 #endif
@@ -108,34 +106,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-#ifdef Q_OS_UNIX
-// While alive, files cannot grow past limit bytes: a write beyond fails with
-// EFBIG, as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        if (getrlimit(RLIMIT_FSIZE, &m_old) != 0 || limit > m_old.rlim_max)
-            return;
-        const rlimit lowered{limit, m_old.rlim_max};
-        m_active = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (m_active)
-            setrlimit(RLIMIT_FSIZE, &m_old);
-        signal(SIGXFSZ, m_handler);
-    }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_old{};
-    void (*m_handler)(int) = nullptr;
-    bool m_active = false;
-};
-#endif
 
 } // namespace
 

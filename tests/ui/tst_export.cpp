@@ -1,5 +1,6 @@
 #include "ui/kestrova.h"
 
+#include "filesizelimit.h"
 #include "modaldriver.h"
 #include "qrdecode.h"
 #include "urlcatcher.h"
@@ -41,6 +42,7 @@ private slots:
     void copiesAnEarlierRunsFileRightAfterStart();
     void jpgAndPngTargets();
     void unknownSuffix();
+    void fullDiskLeavesNoFile();
     void exportsTheLastGoodCode();
 
 private:
@@ -175,6 +177,27 @@ void TestExport::unknownSuffix()
     exportTo(target, QStringLiteral("OK"), &box);
     checkWarning(box, m_window.get(), QStringLiteral("二维码图片另存失败"));
     QVERIFY(!QFile::exists(target));
+}
+
+// A write that fails part way leaves no file behind, and says so.
+void TestExport::fullDiskLeavesNoFile()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs RLIMIT_FSIZE");
+#else
+    QVERIFY(Kestrova().generateQrCodeImage(QString(900, QLatin1Char('k')), QStringLiteral("qrcode.png")));
+    QVERIFY(QFileInfo(QStringLiteral("qrcode.png")).size() > 2048);
+    QDir folder(m_work->filePath(QStringLiteral("out")));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    BoxSeen box;
+    {
+        FileSizeLimit full(1024);
+        QVERIFY(full.active());
+        exportTo(folder.filePath(QStringLiteral("code.png")), QStringLiteral("OK"), &box);
+    }
+    checkWarning(box, m_window.get(), QStringLiteral("二维码图片另存失败"));
+    QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList());
+#endif
 }
 
 void TestExport::exportsTheLastGoodCode()
