@@ -43,7 +43,9 @@ void Kestrova::createFromExcel()
     }
     progress.finish();
 
-    if (!xlsx.saveAs(path)) {
+    // An .xls or CSV file is left as it is: the run changes no cell, and only
+    // an .xlsx package can be written back.
+    if (xlsx.isPackage() && !xlsx.saveAs(path)) {
         warn(QStringLiteral("二维码信息生成失败"));
         return;
     }

@@ -27,7 +27,6 @@ constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 MaxSheetPartBytes = 128 * MiB; // one worksheet or the shared strings
 constexpr qint64 MaxOtherPartBytes = 16 * MiB; // relationships, the workbook part
 constexpr qint64 MaxInflatedBytes = 256 * MiB; // all parts read, together
-constexpr int MaxCells = 4000000; // over all sheets
 constexpr int MaxSharedStrings = 4000000;
 constexpr int MaxSheets = 10000;
 
@@ -584,20 +583,7 @@ private:
             }
             cells.erase(cells.begin() + ptrdiff_t(out), cells.end());
         }
-        cells.shrink_to_fit();
-
-        auto &rows = m_sheet->rows;
-        int minColumn = MaxColumn + 1;
-        int maxColumn = 0;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            if (rows.empty() || rows.back().row != cells[i].row)
-                rows.push_back(RowStart {cells[i].row, int(i)});
-            minColumn = std::min(minColumn, cells[i].column);
-            maxColumn = std::max(maxColumn, cells[i].column);
-        }
-        rows.shrink_to_fit();
-        if (!cells.empty())
-            m_sheet->range = CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
+        m_sheet->indexCells();
         return true;
     }
 
@@ -709,6 +695,22 @@ Cell *Sheet::find(int row, int column)
     if (it == last || it->column != column)
         return nullptr;
     return &it->cell;
+}
+
+void Sheet::indexCells()
+{
+    cells.shrink_to_fit();
+    rows.clear();
+    int minColumn = MaxColumn + 1;
+    int maxColumn = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (rows.empty() || rows.back().row != cells[i].row)
+            rows.push_back(RowStart {cells[i].row, int(i)});
+        minColumn = std::min(minColumn, cells[i].column);
+        maxColumn = std::max(maxColumn, cells[i].column);
+    }
+    rows.shrink_to_fit();
+    range = cells.empty() ? CellRange() : CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
 }
 
 std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
