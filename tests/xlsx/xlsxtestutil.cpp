@@ -177,6 +177,41 @@ Dump openpyxlDump(const QString &path)
     return dump;
 }
 
+QStringList cellLines(const QXlsx::Document &doc)
+{
+    QStringList lines;
+    const QXlsx::CellRange range = doc.dimension();
+    if (!range.isValid())
+        return lines;
+    for (int row = range.firstRow(); row <= range.lastRow(); ++row) {
+        for (int column = range.firstColumn(); column <= range.lastColumn(); ++column) {
+            const QXlsx::Cell *cell = doc.cellAt(row, column);
+            if (!cell)
+                continue;
+            const QVariant v = cell->value();
+            QString text;
+            switch (v.type()) {
+            case QVariant::Double:
+                text = QLatin1String("n:") + QString::number(v.toDouble(), 'g', 15);
+                break;
+            case QVariant::String:
+                text = QLatin1String("s:") + v.toString();
+                break;
+            case QVariant::Bool:
+                text = QLatin1String("b:") + v.toString();
+                break;
+            case QVariant::Invalid:
+                text = QStringLiteral("-");
+                break;
+            default:
+                text = QLatin1String(v.typeName()) + QLatin1Char(':') + v.toString();
+            }
+            lines << QStringLiteral("%1,%2 ").arg(row).arg(column) + text;
+        }
+    }
+    return lines;
+}
+
 double serial(const QDateTime &when)
 {
     const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0), when.timeSpec() == Qt::UTC ? Qt::UTC : Qt::LocalTime);

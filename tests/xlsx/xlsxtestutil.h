@@ -67,6 +67,11 @@ QString compareCell(const QVariant &mine, const Dump::Cell &theirs);
 // Every difference between what the document and openpyxl read.
 QStringList compareWithDump(QXlsx::Document &doc, const Dump &dump);
 
+// Every cell of the selected sheet, in order, as "row,column kind:value"
+// (kind n for a number, to the 15 digits a spreadsheet keeps; s for text,
+// b for a boolean, - for no value).
+QStringList cellLines(const QXlsx::Document &doc);
+
 // Days since 1899-12-30, as a workbook stores a date-time.
 double serial(const QDateTime &when);
 
