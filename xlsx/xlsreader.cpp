@@ -38,7 +38,8 @@ public:
     {
         const int rc = infoOnly ? freexl_open_info(path.constData(), &m_handle)
                                 : freexl_open(path.constData(), &m_handle);
-        return rc == FREEXL_OK;
+        // Some damaged files give FREEXL_OK without a handle.
+        return rc == FREEXL_OK && m_handle;
     }
 
     const void *get() const { return m_handle; }
