@@ -1,14 +1,18 @@
-// libFuzzer target for the workbook reader; built with -DKESTROVA_FUZZ=ON by
+// libFuzzer target for the workbook readers; built with -DKESTROVA_FUZZ=ON by
 // scripts/fuzz-xlsx.sh. The first byte picks what the rest is:
 //   0  a whole package
 //   1  the first worksheet part of a small package (with shared strings)
 //   2  its shared strings part
 //   3  its workbook part
 //   4  a workbook part given to the active-tab edit alone
+//   5  CSV text
+//   6  an .xls file (FreeXL reads it from a file, so it is written to one)
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that does not load again once written.
 
+#include "csvreader.h"
+#include "xlsreader.h"
 #include "xlsxworkbook.h"
 
 #include <quazip/quazip.h>
@@ -16,6 +20,9 @@
 #include <quazip/quazipnewinfo.h>
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -118,26 +125,68 @@ void checkEdit(const QByteArray &xml, int tab)
     }
 }
 
+void checkSheets(Workbook &book)
+{
+    check(!book.sheets.empty(), "loaded without sheets");
+    for (Sheet &sheet : book.sheets)
+        checkSheet(sheet);
+}
+
+void readCsvText(const QByteArray &input)
+{
+    std::unique_ptr<Workbook> book = readCsv(input, QStringLiteral("device"));
+    if (!book)
+        return;
+    check(book->sheets.size() == 1 && book->sheets[0].name == QLatin1String("device"), "one sheet named after the file");
+    check(book->sheets[0].worksheet && book->workbookEntry < 0 && !book->date1904, "CSV workbook");
+    checkSheets(*book);
+}
+
+void readXlsFile(const QByteArray &input)
+{
+    static const QString path =
+        QDir::temp().filePath(QStringLiteral("kestrova-fuzz-%1.xls").arg(QCoreApplication::applicationPid()));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
+            std::abort();
+    }
+    std::unique_ptr<Workbook> book = readXls(path);
+    QFile::remove(path);
+    if (!book)
+        return;
+    check(book->workbookEntry < 0, ".xls workbook");
+    for (const Sheet &sheet : book->sheets)
+        check(sheet.worksheet, "sheet without cells");
+    checkSheets(*book);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1 || size > 4 * 1024 * 1024)
         return 0;
-    const int mode = data[0] % 5;
+    const int mode = data[0] % 7;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, int(size - 1));
     if (mode == 4) {
         checkEdit(input, 0);
         checkEdit(input, 3);
         return 0;
     }
+    if (mode == 5) {
+        readCsvText(input);
+        return 0;
+    }
+    if (mode == 6) {
+        readXlsFile(input);
+        return 0;
+    }
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
     std::unique_ptr<Workbook> book = readWorkbook(bytes);
     if (!book)
         return 0;
-    check(!book->sheets.empty(), "loaded without sheets");
-    for (Sheet &sheet : book->sheets)
-        checkSheet(sheet);
+    checkSheets(*book);
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
