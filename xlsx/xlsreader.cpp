@@ -16,8 +16,9 @@ namespace detail {
 
 namespace {
 
-// FreeXL holds the whole file and a cell for every position of each sheet's
-// dimensions, so both are checked before the cells are read.
+// FreeXL reads the whole file, and makes a cell for every position within
+// each sheet's dimensions while it opens it; past that, the positions are
+// checked before any cell is read here.
 constexpr qint64 MaxXlsBytes = 256 * 1024 * 1024;
 
 class XlsHandle
@@ -33,13 +34,12 @@ public:
             freexl_close(m_handle);
     }
 
-    // infoOnly reads the workbook's structure but no cells.
-    bool open(const QByteArray &path, bool infoOnly)
+    // Only the full open: freexl_open_info crashes on some damaged files
+    // that this one turns down.
+    bool open(const QByteArray &path)
     {
-        const int rc = infoOnly ? freexl_open_info(path.constData(), &m_handle)
-                                : freexl_open(path.constData(), &m_handle);
         // Some damaged files give FREEXL_OK without a handle.
-        return rc == FREEXL_OK && m_handle;
+        return freexl_open(path.constData(), &m_handle) == FREEXL_OK && m_handle;
     }
 
     const void *get() const { return m_handle; }
@@ -69,12 +69,13 @@ bool selectSheet(const XlsHandle &xls, unsigned short index, unsigned int *rows,
         && *columns <= MaxColumn;
 }
 
-// A plain workbook whose sheets hold no more positions than the cell limit.
+// A plain workbook with sheets that hold no more positions than the cell limit.
 bool acceptable(const XlsHandle &xls)
 {
     unsigned int password = 0;
     unsigned short count = 0;
-    if (!info(xls, FREEXL_BIFF_PASSWORD, &password) || password == FREEXL_BIFF_OBFUSCATED || !sheetCount(xls, &count))
+    if (!info(xls, FREEXL_BIFF_PASSWORD, &password) || password == FREEXL_BIFF_OBFUSCATED || !sheetCount(xls, &count)
+        || count == 0)
         return false;
     qint64 positions = 0;
     for (unsigned short i = 0; i < count; ++i) {
@@ -210,16 +211,10 @@ std::unique_ptr<Workbook> readXls(const QString &path)
         name = QFile::encodeName(copy);
     }
 
-    {
-        XlsHandle structure;
-        if (!structure.open(name, true) || !acceptable(structure))
-            return nullptr;
-    }
     XlsHandle xls;
     unsigned int dateMode = 0;
     unsigned short count = 0;
-    if (!xls.open(name, false) || !info(xls, FREEXL_BIFF_DATEMODE, &dateMode) || !sheetCount(xls, &count)
-        || count == 0)
+    if (!xls.open(name) || !acceptable(xls) || !info(xls, FREEXL_BIFF_DATEMODE, &dateMode) || !sheetCount(xls, &count))
         return nullptr;
 
     std::unique_ptr<Workbook> book(new Workbook);
