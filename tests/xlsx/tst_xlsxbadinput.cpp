@@ -181,6 +181,7 @@ void TestXlsxBadInput::unreadable_data()
         huge.replace(dimensions, QByteArray::fromHex("00020e00" "00000000" "00000100" "0000" "0001"));
         plain("dimensions past the cell limit.xls", huge);
     }
+    QTest::newRow("damaged xls") << fixture(QStringLiteral("damaged.xls"));
     QTest::newRow("encrypted xls") << fixture(QStringLiteral("locked.xls"));
     QTest::newRow("encrypted xlsx") << fixture(QStringLiteral("locked.xlsx"));
     QByteArray random(8192, '\0');
