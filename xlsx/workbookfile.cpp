@@ -1,7 +1,7 @@
 #include "workbookfile.h"
 
 #include "csvreader.h"
-#include "xlsreader.h"
+#include "xlsprocess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,7 +31,7 @@ std::unique_ptr<Workbook> readWorkbookFile(const QString &path)
     const QByteArray head = file.peek(8);
     if (head == QByteArray::fromRawData(CompoundFileSignature, 8)) {
         file.close();
-        return readXls(path);
+        return readXlsApart(path);
     }
     const QFileInfo info(path);
     const bool csv = !isZip(head) && info.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
