@@ -6,12 +6,15 @@
 //   3  its workbook part
 //   4  a workbook part given to the active-tab edit alone
 //   5  CSV text
-//   6  an .xls file (FreeXL reads it from a file, so it is written to one)
+//   6  an .xls file (FreeXL reads it from a file, so it is written to one),
+//      read here in-process; the sheets must come through the hand-over
+//      between processes unchanged
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that does not load again once written.
 
 #include "csvreader.h"
+#include "workbookstream.h"
 #include "xlsreader.h"
 #include "xlsxworkbook.h"
 
@@ -159,6 +162,21 @@ void readXlsFile(const QByteArray &input)
     for (const Sheet &sheet : book->sheets)
         check(sheet.worksheet, "sheet without cells");
     checkSheets(*book);
+
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    check(writeSheets(*book, &stream), "sheets not handed over");
+    stream.seek(0);
+    std::unique_ptr<Workbook> again = readSheets(&stream);
+    check(again && again->date1904 == book->date1904 && again->sheets.size() == book->sheets.size(), "hand-over");
+    for (size_t i = 0; i < book->sheets.size(); ++i) {
+        const Sheet &a = book->sheets[i];
+        const Sheet &b = again->sheets[i];
+        check(a.name == b.name && a.cells.size() == b.cells.size(), "sheet changed in the hand-over");
+        for (size_t j = 0; j < a.cells.size(); ++j)
+            check(a.cells[j].row == b.cells[j].row && a.cells[j].column == b.cells[j].column
+                      && a.cells[j].cell.value() == b.cells[j].cell.value(), "cell changed in the hand-over");
+    }
 }
 
 } // namespace
