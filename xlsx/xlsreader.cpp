@@ -17,8 +17,9 @@ namespace detail {
 namespace {
 
 // FreeXL reads the whole file, and makes a cell for every position within
-// each sheet's dimensions while it opens it; past that, the positions are
-// checked before any cell is read here.
+// each sheet's dimensions while it opens it (the program runs this in a
+// process of its own); past that, the positions are checked before any cell
+// is read here.
 constexpr qint64 MaxXlsBytes = 256 * 1024 * 1024;
 
 class XlsHandle
@@ -34,8 +35,8 @@ public:
             freexl_close(m_handle);
     }
 
-    // Only the full open: freexl_open_info crashes on some damaged files
-    // that this one turns down.
+    // freexl_open_info would read the file twice for nothing: it makes the
+    // same cells, and crashes on damaged files that freexl_open turns down.
     bool open(const QByteArray &path)
     {
         // Some damaged files give FREEXL_OK without a handle.
