@@ -46,7 +46,9 @@ void Kestrova::createFromExcel()
     }
     progress.finish();
 
-    const bool saved = xlsx.saveAs(path);
+    // An .xls or CSV file is left as it is: the run changes no cell, and only
+    // an .xlsx package can be written back.
+    const bool saved = !xlsx.isPackage() || xlsx.saveAs(path);
     if (failures.failed() > 0)
         warn(failures.message());
     if (!saved) {

@@ -1,6 +1,7 @@
 #include "xlsxdocument.h"
 
 #include "xlsxsavetarget.h"
+#include "workbookfile.h"
 #include "xlsxworkbook.h"
 #include "xlsxzipwriter.h"
 
@@ -8,13 +9,6 @@
 #include <QFile>
 
 namespace QXlsx {
-
-namespace {
-
-// Read whole into memory; a workbook this program handles is far smaller.
-constexpr qint64 MaxFileBytes = 512 * 1024 * 1024;
-
-} // namespace
 
 struct Document::Private
 {
@@ -29,14 +23,7 @@ struct Document::Private
 
 Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), d(new Private)
 {
-    QFile file(xlsxName);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential() || file.size() > MaxFileBytes)
-        return;
-    const QByteArray bytes = file.read(MaxFileBytes + 1);
-    file.close();
-    if (bytes.size() > MaxFileBytes)
-        return;
-    d->book = detail::readWorkbook(bytes);
+    d->book = detail::readWorkbookFile(xlsxName);
     if (d->book) {
         const int active = d->book->activeTab;
         d->selected = active < int(d->book->sheets.size()) ? active : 0;
@@ -48,6 +35,11 @@ Document::~Document() = default;
 bool Document::isLoaded() const
 {
     return d->book != nullptr;
+}
+
+bool Document::isPackage() const
+{
+    return d->book && d->book->workbookEntry >= 0;
 }
 
 bool Document::isDate1904() const
@@ -93,7 +85,7 @@ Cell *Document::cellAt(int row, int column) const
 
 bool Document::saveAs(const QString &xlsxName) const
 {
-    if (!d->book)
+    if (!isPackage())
         return false;
     detail::Workbook &book = *d->book;
 

@@ -10,8 +10,9 @@
 
 namespace QXlsx {
 
-// An .xlsx workbook read from disk. A file that cannot be read as a workbook
-// gives a document that is not loaded and has no sheets; it is never touched.
+// A workbook read from disk: an .xlsx package, an .xls workbook or a CSV text.
+// A file that cannot be read as a workbook gives a document that is not loaded
+// and has no sheets; it is never touched.
 class Document : public QObject
 {
     Q_OBJECT
@@ -20,6 +21,8 @@ public:
     ~Document() override;
 
     bool isLoaded() const;
+    // Read from an .xlsx package, the only kind saveAs writes.
+    bool isPackage() const;
     bool isDate1904() const;
 
     QStringList sheetNames() const;
@@ -35,6 +38,7 @@ public:
     // is hidden, the nearest visible one before it) marked as the active tab and
     // the only one selected. When that is what the file says already, the bytes
     // read are written as they were.
+    // Writes nothing and returns false for a document that is no package.
     bool saveAs(const QString &xlsxName) const;
 
 private:

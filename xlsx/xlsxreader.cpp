@@ -23,7 +23,6 @@ namespace {
 // benchmark workbook holds 800,000 cells: these leave a wide margin while
 // keeping a hostile file to a few hundred MB and a few seconds.
 constexpr qint64 MaxInflatedBytes = 256 * 1024 * 1024; // all parts read, together
-constexpr int MaxCells = 4000000; // over all sheets
 constexpr int MaxSharedStrings = 4000000;
 constexpr int MaxSheets = 10000;
 
@@ -637,20 +636,7 @@ private:
             }
             cells.erase(cells.begin() + ptrdiff_t(out), cells.end());
         }
-        cells.shrink_to_fit();
-
-        auto &rows = m_sheet->rows;
-        int minColumn = MaxColumn + 1;
-        int maxColumn = 0;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            if (rows.empty() || rows.back().row != cells[i].row)
-                rows.push_back(RowStart {cells[i].row, int(i)});
-            minColumn = std::min(minColumn, cells[i].column);
-            maxColumn = std::max(maxColumn, cells[i].column);
-        }
-        rows.shrink_to_fit();
-        if (!cells.empty())
-            m_sheet->range = CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
+        m_sheet->indexCells();
         return true;
     }
 
@@ -763,6 +749,22 @@ Cell *Sheet::find(int row, int column)
     if (it == last || it->column != column)
         return nullptr;
     return &it->cell;
+}
+
+void Sheet::indexCells()
+{
+    cells.shrink_to_fit();
+    rows.clear();
+    int minColumn = MaxColumn + 1;
+    int maxColumn = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (rows.empty() || rows.back().row != cells[i].row)
+            rows.push_back(RowStart {cells[i].row, int(i)});
+        minColumn = std::min(minColumn, cells[i].column);
+        maxColumn = std::max(maxColumn, cells[i].column);
+    }
+    rows.shrink_to_fit();
+    range = cells.empty() ? CellRange() : CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
 }
 
 std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)

@@ -18,6 +18,8 @@ namespace detail {
 
 constexpr int MaxRow = 1048576;
 constexpr int MaxColumn = 16384;
+// Cells a workbook may hold over all its sheets, whatever kind of file it came from.
+constexpr int MaxCells = 4000000;
 
 // What one part may inflate to. The 100,000 x 8 benchmark workbook's sheet
 // part is about 40 MB; these leave a wide margin against hostile files.
@@ -56,12 +58,14 @@ struct Sheet
     mutable size_t rowHint = 0;
 
     Cell *find(int row, int column);
+    // Builds rows and range from cells, which must already be sorted.
+    void indexCells();
 };
 
 struct Workbook
 {
     Package package;
-    int workbookEntry = -1;
+    int workbookEntry = -1; // stays -1 when the cells came from no package (.xls, .csv)
     std::vector<Sheet> sheets;
     bool date1904 = false;
     int activeTab = 0; // as the file says

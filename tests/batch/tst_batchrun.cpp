@@ -9,6 +9,7 @@
 
 #include "xlsxdocument.h"
 
+#include <QBuffer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -71,6 +72,8 @@ private slots:
     void readOnlyWorkbook();
     void unreadableFiles_data();
     void unreadableFiles();
+    void notWrittenBack_data();
+    void notWrittenBack();
     void outputFolderTakenByAFile();
     void failuresAreListed_data();
     void failuresAreListed();
@@ -277,23 +280,31 @@ void TestBatchRun::readOnlyWorkbook()
 void TestBatchRun::unreadableFiles_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("xls") << "worked.xls";
-    QTest::newRow("csv") << "list.csv";
     QTest::newRow("truncated xlsx") << "truncated.xlsx";
+    QTest::newRow("truncated xls") << "truncated.xls";
+    QTest::newRow("picture named .csv") << "device_list.csv";
 }
 
 void TestBatchRun::unreadableFiles()
 {
     QFETCH(QString, name);
-    QString path;
-    if (name == QLatin1String("truncated.xlsx")) {
-        const QByteArray whole = fileBytes(fixture(QStringLiteral("worked.xlsx")));
-        path = m_work->filePath(name);
+    QByteArray bytes;
+    if (name.endsWith(QLatin1String(".csv"))) {
+        QBuffer png(&bytes);
+        png.open(QIODevice::WriteOnly);
+        QImage picture(32, 32, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        QVERIFY(picture.save(&png, "PNG"));
+    } else {
+        const QString worked = QString(name).replace(QLatin1String("truncated"), QLatin1String("worked"));
+        const QByteArray whole = fileBytes(fixture(worked));
+        bytes = whole.left(whole.size() / 2);
+    }
+    const QString path = m_work->filePath(name);
+    {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(whole.left(whole.size() / 2));
-    } else {
-        path = copyIn(name);
+        file.write(bytes);
     }
     const QByteArray before = fileBytes(path);
     QVERIFY(!before.isEmpty());
@@ -305,6 +316,71 @@ void TestBatchRun::unreadableFiles()
     QCOMPARE(r.unexpected, 0);
     QCOMPARE(filesIn(m_work->path()), QStringList{name});
     QCOMPARE(fileBytes(path), before);
+}
+
+void TestBatchRun::notWrittenBack_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("boards");
+    QTest::addColumn<QStringList>("log");
+
+    const QStringList workedLog{R"("Relay panel; 2024-01-01; 2024-03-15; Zone 3")", R"("2024-03-16; 7")", R"("Spare relay; ")"};
+    QTest::newRow("xls") << "worked.xls"
+                         << QStringList{"=Spare relay; ", "DEV-01=Relay panel; 2024-01-01; 2024-03-15; Zone 3",
+                                        "DEV-02=2024-03-16; 7"}
+                         << QStringList{"BRD-7=V2.2; SN124; 2024-01-09; 2024-01-19; OK",
+                                        "BRD-7_CPU=CPU; V3.0; SN125; 2024-04-18; "}
+                         << workedLog;
+    // Quoted commas, quotes and line breaks; dates, numbers and text that only
+    // looks like a number, in both encodings.
+    const QStringList csvDevices{"DEV-01=Relay panel, \"A\" type; 2024-01-01; 2024-03-15; 7; 00123",
+                                 "DEV-03=+3; 2024-01-01; 1.50; He said \"hi\"",
+                                 "设备-02=继电器\n第二行; 2024-02-29; 2.5; 110101199003071234"};
+    const QStringList csvLog{R"("Relay panel, \"A\" type; 2024-01-01; 2024-03-15; 7; 00123")",
+                             R"("继电器\n第二行; 2024-02-29; 2.5; 110101199003071234")",
+                             R"("+3; 2024-01-01; 1.50; He said \"hi\"")"};
+    QTest::newRow("csv, UTF-8") << "device_utf8.csv" << csvDevices << QStringList{"<no folder>"} << csvLog;
+    QTest::newRow("csv, GB18030") << "device_gb18030.csv" << csvDevices << QStringList{"<no folder>"} << csvLog;
+    QTest::newRow("csv whose name is no device or board") << "list.csv" << QStringList{"<no folder>"}
+                                                           << QStringList{"<no folder>"} << QStringList();
+}
+
+// .xls and CSV files give their codes like an .xlsx, are left as they are,
+// and the success box opens them.
+void TestBatchRun::notWrittenBack()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, boards);
+    QFETCH(QStringList, log);
+    const QString path = copyIn(file);
+    const QByteArray before = fileBytes(path);
+    const QDateTime modified = QFileInfo(path).lastModified();
+
+    const Run r = run(path, QStringLiteral("打开文件"));
+    QCOMPARE(r.box.icon, QMessageBox::Information);
+    QCOMPARE(r.box.title, QStringLiteral("提示"));
+    QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
+    QCOMPARE(r.box.buttons, (QStringList{"打开文件", "取消"}));
+    QCOMPARE(r.unexpected, 0);
+    QCOMPARE(r.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
+    QCOMPARE(r.log, log);
+
+    const auto codes = [](const QString &folder) {
+        QStringList found;
+        for (const QString &name : filesIn(folder))
+            found << (name.endsWith(QLatin1String(".png")) ? name.chopped(4) + '=' + payloadOf(folder + '/' + name) : name);
+        return found;
+    };
+    QCOMPARE(codes(m_work->filePath(deviceFolder)), devices);
+    QCOMPARE(codes(m_work->filePath(boardFolder)), boards);
+    QCOMPARE(fileBytes(path), before);
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+    QStringList left = filesIn(m_work->path());
+    left.removeAll(deviceFolder);
+    left.removeAll(boardFolder);
+    QCOMPARE(left, QStringList{file});
 }
 
 void TestBatchRun::outputFolderTakenByAFile()

@@ -1,16 +1,23 @@
-// libFuzzer target for the workbook reader; built with -DKESTROVA_FUZZ=ON by
+// libFuzzer target for the workbook readers; built with -DKESTROVA_FUZZ=ON by
 // scripts/fuzz-xlsx.sh. The first byte picks what the rest is:
 //   0  a whole package
-//   1  the first worksheet part of a small package (with shared strings)
+//   1  the first worksheet part of a small package (with shared strings),
+//      also given to the selected-tab edit alone
 //   2  its shared strings part
 //   3  its workbook part
 //   4  a workbook part given to the active-tab edit alone
-// (the worksheet part also goes to the selected-tab edit alone)
+//   5  CSV text
+//   6  an .xls file (FreeXL reads it from a file, so it is written to one),
+//      read here in-process; the sheets must come through the hand-over
+//      between processes unchanged
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that is not written back as read, or does not load again once
 // written with its workbook part edited.
 
+#include "csvreader.h"
+#include "workbookstream.h"
+#include "xlsreader.h"
 #include "xlsxworkbook.h"
 #include "xlsxzipwriter.h"
 
@@ -19,6 +26,9 @@
 #include <quazip/quazipnewinfo.h>
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -137,13 +147,64 @@ void checkSheetEdit(const QByteArray &xml)
     }
 }
 
+void checkSheets(Workbook &book)
+{
+    check(!book.sheets.empty(), "loaded without sheets");
+    for (Sheet &sheet : book.sheets)
+        checkSheet(sheet);
+}
+
+void readCsvText(const QByteArray &input)
+{
+    std::unique_ptr<Workbook> book = readCsv(input, QStringLiteral("device"));
+    if (!book)
+        return;
+    check(book->sheets.size() == 1 && book->sheets[0].name == QLatin1String("device"), "one sheet named after the file");
+    check(book->sheets[0].worksheet && book->workbookEntry < 0 && !book->date1904, "CSV workbook");
+    checkSheets(*book);
+}
+
+void readXlsFile(const QByteArray &input)
+{
+    static const QString path =
+        QDir::temp().filePath(QStringLiteral("kestrova-fuzz-%1.xls").arg(QCoreApplication::applicationPid()));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
+            std::abort();
+    }
+    std::unique_ptr<Workbook> book = readXls(path);
+    QFile::remove(path);
+    if (!book)
+        return;
+    check(book->workbookEntry < 0, ".xls workbook");
+    for (const Sheet &sheet : book->sheets)
+        check(sheet.worksheet, "sheet without cells");
+    checkSheets(*book);
+
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    check(writeSheets(*book, &stream), "sheets not handed over");
+    stream.seek(0);
+    std::unique_ptr<Workbook> again = readSheets(&stream);
+    check(again && again->date1904 == book->date1904 && again->sheets.size() == book->sheets.size(), "hand-over");
+    for (size_t i = 0; i < book->sheets.size(); ++i) {
+        const Sheet &a = book->sheets[i];
+        const Sheet &b = again->sheets[i];
+        check(a.name == b.name && a.cells.size() == b.cells.size(), "sheet changed in the hand-over");
+        for (size_t j = 0; j < a.cells.size(); ++j)
+            check(a.cells[j].row == b.cells[j].row && a.cells[j].column == b.cells[j].column
+                      && a.cells[j].cell.value() == b.cells[j].cell.value(), "cell changed in the hand-over");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1 || size > 4 * 1024 * 1024)
         return 0;
-    const int mode = data[0] % 5;
+    const int mode = data[0] % 7;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, int(size - 1));
     if (mode == 4) {
         checkEdit(input, 0);
@@ -152,13 +213,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (mode == 1)
         checkSheetEdit(input);
+    if (mode == 5) {
+        readCsvText(input);
+        return 0;
+    }
+    if (mode == 6) {
+        readXlsFile(input);
+        return 0;
+    }
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
     std::unique_ptr<Workbook> book = readWorkbook(bytes);
     if (!book)
         return 0;
-    check(!book->sheets.empty(), "loaded without sheets");
-    for (Sheet &sheet : book->sheets)
-        checkSheet(sheet);
+    checkSheets(*book);
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;

@@ -9,8 +9,10 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QImage>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -116,6 +118,7 @@ private slots:
     void partInflatingPastTheCap();
     void allPartsInflatingPastTheCap();
     void tooManyCells();
+    void csvPastTheLimits();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -156,7 +159,32 @@ void TestXlsxBadInput::unreadable_data()
     QTest::newRow("a folder") << m_dir.path();
     plain("empty.xlsx", QByteArray());
     plain("text.xlsx", "This is not a workbook.\n");
-    plain("table.csv", "id,name\n1,device\n2,board\n");
+    plain("random.csv", "id,name\n1,\xff\xfe\x81");
+    plain("NUL byte.csv", QByteArray("id,name\n1,dev", 13) + QByteArray(1, '\0') + "ice\n");
+    plain("control character.csv", "id,name\n1,dev\x01ice\n");
+    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n");
+    {
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        QImage picture(16, 16, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QVERIFY(picture.save(&png, "PNG"));
+        plain("picture.csv", png.data());
+    }
+    const QByteArray xls = readFile(fixture(QStringLiteral("sheets.xls")));
+    QVERIFY(xls.size() > 4096);
+    plain("truncated.xls", xls.left(xls.size() / 2));
+    {
+        // device_list's dimensions (5 rows, 6 columns) made 65,536 x 256.
+        const QByteArray dimensions = QByteArray::fromHex("00020e00" "00000000" "05000000" "0000" "0600");
+        QCOMPARE(xls.count(dimensions), 1);
+        QByteArray huge = xls;
+        huge.replace(dimensions, QByteArray::fromHex("00020e00" "00000000" "00000100" "0000" "0001"));
+        plain("dimensions past the cell limit.xls", huge);
+    }
+    QTest::newRow("damaged xls") << fixture(QStringLiteral("damaged.xls"));
+    QTest::newRow("encrypted xls") << fixture(QStringLiteral("locked.xls"));
+    QTest::newRow("encrypted xlsx") << fixture(QStringLiteral("locked.xlsx"));
     QByteArray random(8192, '\0');
     QRandomGenerator rng(20240229);
     for (char &c : random)
@@ -341,6 +369,28 @@ void TestXlsxBadInput::tooManyCells()
     const QString many = file(QStringLiteral("many-cells.xlsx"));
     QVERIFY(writeStreamed(many, {fullRows(200), fullRows(45)}));
     checkUnreadable(many, file(QStringLiteral("many-cells-saved.xlsx")));
+}
+
+// CSV text gets the same limits: 4,000,000 cells, 16,384 columns.
+void TestXlsxBadInput::csvPastTheLimits()
+{
+    QByteArray row;
+    for (int c = 0; c < 16384; ++c)
+        row += c ? ",1" : "1";
+    row += '\n';
+    const QString widest = file(QStringLiteral("widest.csv"));
+    QVERIFY(writeFile(widest, row + row));
+    QXlsx::Document doc(widest);
+    QVERIFY(doc.isLoaded());
+    QCOMPARE(doc.dimension().columnCount(), 16384);
+
+    const QString wider = file(QStringLiteral("wider.csv"));
+    QVERIFY(writeFile(wider, row.left(row.size() - 1) + ",1\n"));
+    checkUnreadable(wider, file(QStringLiteral("wider-saved.xlsx")));
+
+    const QString many = file(QStringLiteral("many-cells.csv"));
+    QVERIFY(writeFile(many, row.repeated(245)));
+    checkUnreadable(many, file(QStringLiteral("many-cells-saved.csv")));
 }
 
 QTEST_GUILESS_MAIN(TestXlsxBadInput)

@@ -253,17 +253,39 @@ QHash<QString, Dump> OpenpyxlRun::finish()
     return dumps;
 }
 
-QStringList selectedCells(const QXlsx::Document &doc)
+QStringList cellLines(const QXlsx::Document &doc)
 {
-    QStringList cells;
-    const QXlsx::CellRange r = doc.dimension();
-    for (int row = r.firstRow(); r.isValid() && row <= r.lastRow(); ++row) {
-        for (int column = r.firstColumn(); column <= r.lastColumn(); ++column) {
-            if (const QXlsx::Cell *cell = doc.cellAt(row, column))
-                cells << QStringLiteral("%1,%2=%3:%4").arg(row).arg(column).arg(QLatin1String(cell->value().typeName()), cell->value().toString());
+    QStringList lines;
+    const QXlsx::CellRange range = doc.dimension();
+    if (!range.isValid())
+        return lines;
+    for (int row = range.firstRow(); row <= range.lastRow(); ++row) {
+        for (int column = range.firstColumn(); column <= range.lastColumn(); ++column) {
+            const QXlsx::Cell *cell = doc.cellAt(row, column);
+            if (!cell)
+                continue;
+            const QVariant v = cell->value();
+            QString text;
+            switch (v.type()) {
+            case QVariant::Double:
+                text = QLatin1String("n:") + QString::number(v.toDouble(), 'g', 15);
+                break;
+            case QVariant::String:
+                text = QLatin1String("s:") + v.toString();
+                break;
+            case QVariant::Bool:
+                text = QLatin1String("b:") + v.toString();
+                break;
+            case QVariant::Invalid:
+                text = QStringLiteral("-");
+                break;
+            default:
+                text = QLatin1String(v.typeName()) + QLatin1Char(':') + v.toString();
+            }
+            lines << QStringLiteral("%1,%2 ").arg(row).arg(column) + text;
         }
     }
-    return cells;
+    return lines;
 }
 
 double serial(const QDateTime &when)

@@ -91,8 +91,6 @@ QString compareCell(const QVariant &mine, const Dump::Cell &theirs, bool date190
 // Every difference between what the workbook at path and openpyxl read.
 QStringList compareWithDump(const QString &path, const Dump &dump);
 
-// The cells of the selected sheet, as "row,column=type:value".
-QStringList selectedCells(const QXlsx::Document &doc);
 // The cells of every sheet of a workbook, each sheet's after a line with its name.
 QStringList allCells(const QString &path);
 
@@ -140,6 +138,11 @@ Selection readSelection(const QString &path);
 QByteArray withoutViewTags(const QByteArray &xml);
 // Dump lines without the active sheet.
 QStringList withoutActive(const QStringList &lines);
+
+// Every cell of the selected sheet, in order, as "row,column kind:value"
+// (kind n for a number, to the 15 digits a spreadsheet keeps; s for text,
+// b for a boolean, - for no value).
+QStringList cellLines(const QXlsx::Document &doc);
 
 // Days since 1899-12-30, as a workbook stores a date-time.
 double serial(const QDateTime &when);

@@ -1,0 +1,192 @@
+#include "csvreader.h"
+
+#include "dateserial.h"
+
+#include <QLocale>
+#include <QTextCodec>
+#include <QVariant>
+
+#include <cmath>
+
+namespace QXlsx {
+namespace detail {
+
+namespace {
+
+// UTF-8, with or without a byte-order mark, else GB18030.
+bool decode(const QByteArray &bytes, QString *text)
+{
+    if (bytes.contains('\0'))
+        return false;
+    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
+    const int skip = bom ? 3 : 0;
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    *text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0) {
+        QTextCodec *gb18030 = QTextCodec::codecForName("GB18030");
+        if (bom || !gb18030)
+            return false;
+        // The toolkit's GB18030 decoder need not count what it cannot decode;
+        // bytes that do not come back the same were no GB18030.
+        *text = gb18030->toUnicode(bytes);
+        if (gb18030->fromUnicode(*text) != bytes)
+            return false;
+    }
+    for (const QChar c : qAsConst(*text)) {
+        if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            return false;
+    }
+    return true;
+}
+
+int digits(const QString &text, int from, int n)
+{
+    int value = 0;
+    for (int i = from; i < from + n; ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// yyyy-mm-dd or yyyy/m/d, as a day number of the 1900 date system.
+bool dateField(const QString &field, double *serial)
+{
+    const int n = field.size();
+    if (n < 8 || n > 10 || (field.at(4) != QLatin1Char('-') && field.at(4) != QLatin1Char('/')))
+        return false;
+    int month;
+    int day;
+    if (field.at(4) == QLatin1Char('-')) {
+        if (n != 10 || field.at(7) != QLatin1Char('-'))
+            return false;
+        month = digits(field, 5, 2);
+        day = digits(field, 8, 2);
+    } else {
+        const int slash = field.indexOf(QLatin1Char('/'), 5);
+        const int monthDigits = slash - 5;
+        const int dayDigits = n - slash - 1;
+        if (monthDigits < 1 || monthDigits > 2 || dayDigits < 1 || dayDigits > 2)
+            return false;
+        month = digits(field, 5, monthDigits);
+        day = digits(field, slash + 1, dayDigits);
+    }
+    const int year = digits(field, 0, 4);
+    return year >= 0 && month >= 0 && day >= 0 && dateSerial(year, month, day, false, serial);
+}
+
+// A number only when it prints back as written: "00123", "1.50" and long ID
+// numbers stay text.
+bool numberField(const QString &field, double *number)
+{
+    for (const QChar c : field) {
+        const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (!digit && c != QLatin1Char('.') && c != QLatin1Char('-') && c != QLatin1Char('+')
+            && c != QLatin1Char('e') && c != QLatin1Char('E'))
+            return false;
+    }
+    bool ok = false;
+    const double value = QLocale::c().toDouble(field, &ok);
+    if (!ok || !std::isfinite(value) || QVariant(value).toString() != field)
+        return false;
+    *number = value;
+    return true;
+}
+
+QVariant fieldValue(const QString &field)
+{
+    double number;
+    if (dateField(field, &number) || numberField(field, &number))
+        return number;
+    return field;
+}
+
+class FieldReader
+{
+public:
+    explicit FieldReader(std::vector<CellEntry> *cells) : m_cells(cells) {}
+
+    bool read(const QString &text)
+    {
+        const QChar *p = text.constData();
+        const QChar *const end = p + text.size();
+        bool quoted = false;
+        bool fieldStart = true;
+        while (p < end) {
+            const QChar c = *p++;
+            if (quoted) {
+                if (c != QLatin1Char('"'))
+                    m_field += c;
+                else if (p < end && *p == QLatin1Char('"'))
+                    m_field += *p++;
+                else
+                    quoted = false;
+                continue;
+            }
+            if (c == QLatin1Char('"') && fieldStart) {
+                quoted = true;
+                fieldStart = false;
+            } else if (c == QLatin1Char(',')) {
+                if (!endField())
+                    return false;
+                ++m_column;
+                fieldStart = true;
+            } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+                if (c == QLatin1Char('\r') && p < end && *p == QLatin1Char('\n'))
+                    ++p;
+                if (!endField())
+                    return false;
+                ++m_row;
+                m_column = 1;
+                fieldStart = true;
+            } else {
+                // Text after a closing quote, or a quote inside a field, is kept as it is.
+                m_field += c;
+                fieldStart = false;
+            }
+        }
+        // An unclosed quote runs to the end of the text.
+        return endField();
+    }
+
+private:
+    bool endField()
+    {
+        if (m_field.isEmpty())
+            return true;
+        if (m_row > MaxRow || m_column > MaxColumn || --m_cellsLeft < 0)
+            return false;
+        m_cells->push_back(CellEntry {m_row, m_column, Cell(fieldValue(m_field))});
+        m_field.clear();
+        return true;
+    }
+
+    std::vector<CellEntry> *m_cells;
+    QString m_field;
+    int m_row = 1;
+    int m_column = 1;
+    int m_cellsLeft = MaxCells;
+};
+
+} // namespace
+
+std::unique_ptr<Workbook> readCsv(const QByteArray &bytes, const QString &sheetName)
+{
+    QString text;
+    if (bytes.size() > MaxCsvBytes || !decode(bytes, &text))
+        return nullptr;
+    std::unique_ptr<Workbook> book(new Workbook);
+    book->sheets.resize(1);
+    Sheet &sheet = book->sheets.front();
+    sheet.name = sheetName;
+    sheet.worksheet = true;
+    if (!FieldReader(&sheet.cells).read(text))
+        return nullptr;
+    sheet.indexCells();
+    return book;
+}
+
+} // namespace detail
+} // namespace QXlsx

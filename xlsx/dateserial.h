@@ -1,0 +1,14 @@
+#pragma once
+
+// Calendar dates as the day numbers a spreadsheet stores for them.
+
+namespace QXlsx {
+namespace detail {
+
+// The serial of a date in the 1900 or the 1904 date system; false when that
+// system has no number for it (no such day, before its first day, after 9999).
+// The 1900 system counts a 29 February 1900 that never was: it is day 60.
+bool dateSerial(int year, int month, int day, bool date1904, double *serial);
+
+} // namespace detail
+} // namespace QXlsx
