@@ -11,7 +11,7 @@ namespace detail {
 bool markActiveTab(const QByteArray &xml, int tab, int firstSheet, QByteArray *out)
 {
     const Units u(xml);
-    if (!u.whole() || tab < 0 || firstSheet < 0 || firstSheet > tab)
+    if (!u.editable() || tab < 0 || firstSheet < 0 || firstSheet > tab)
         return false;
     const QByteArray number = QByteArray::number(tab);
     const QByteArray first = QByteArray::number(firstSheet);

@@ -11,7 +11,7 @@ namespace detail {
 bool markTabSelected(const QByteArray &xml, bool selected, QByteArray *out)
 {
     const Units u(xml);
-    if (!u.whole())
+    if (!u.editable())
         return false;
 
     TagScanner scanner(u);

@@ -49,6 +49,24 @@ Units::Units(const QByteArray &bytes) : m_bytes(bytes)
         m_start = 3;
     }
     m_size = bytes.size() / m_width;
+
+    // The encoding named in the XML declaration, if any.
+    if (!startsWith(m_start, "<?xml"))
+        return;
+    const int end = indexOf("?>", m_start);
+    const int named = indexOf("encoding", m_start);
+    if (named < 0 || (end >= 0 && named > end))
+        return;
+    int i = named + 8;
+    while (i < m_size && at(i) != '"' && at(i) != '\'')
+        ++i;
+    const ushort quote = at(i);
+    QByteArray name;
+    for (++i; i < m_size && at(i) != quote && name.size() < 32; ++i)
+        name.append(char(at(i) < 128 ? at(i) : '?'));
+    name = name.trimmed().toLower();
+    m_otherEncoding = !(name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii"
+                        || (m_width == 2 && name.startsWith("utf-16")));
 }
 
 bool Units::startsWith(int i, const char *s) const

@@ -34,7 +34,9 @@ public:
     QByteArray raw(int from, int to) const { return m_bytes.mid(from * m_width, (to - from) * m_width); }
     // ASCII text in the part's encoding.
     QByteArray encode(const QByteArray &ascii) const;
-    bool whole() const { return m_bytes.size() % m_width == 0; }
+    // Whole units, and an encoding in which markup bytes are ASCII themselves
+    // (UTF-8, UTF-16, ASCII): a part in any other is not edited in place.
+    bool editable() const { return m_bytes.size() % m_width == 0 && !m_otherEncoding; }
 
 private:
     const QByteArray &m_bytes;
@@ -42,6 +44,7 @@ private:
     bool m_bigEndian = false;
     int m_start = 0;
     int m_size = 0;
+    bool m_otherEncoding = false;
 };
 
 struct TagAttribute

@@ -111,6 +111,7 @@ private slots:
     void markActiveTabRefuses();
     void markTabSelected_data();
     void markTabSelected();
+    void partsNotEditedInOtherEncodings();
 };
 
 void TestXlsxParts::tokenStream()
@@ -421,6 +422,21 @@ void TestXlsxParts::markTabSelected()
     QVERIFY(readTabSelected(out, &hasView, &readSelected));
     QVERIFY(hasView);
     QCOMPARE(readSelected, selected);
+}
+
+// In UTF-7 "+ADw-" is a '<' that a byte-wise edit would not see: such a part
+// is left for the save to refuse rather than edited wrongly.
+void TestXlsxParts::partsNotEditedInOtherEncodings()
+{
+    const QByteArray sheet = "<?xml version=\"1.0\" encoding=\"UTF-7\"?><worksheet xmlns=\"urn:main\"><sheetViews>"
+                             "+ADw-sheetView tabSelected=\"1\" workbookViewId=\"0\"/+AD4-</sheetViews><sheetData/></worksheet>";
+    bool hasView = false, selected = false;
+    QVERIFY(readTabSelected(sheet, &hasView, &selected));
+    QVERIFY(hasView && selected);
+    QByteArray out;
+    QVERIFY(!QXlsx::detail::markTabSelected(sheet, false, &out));
+    const QByteArray book = "<?xml version='1.0' encoding='utf-7'?><workbook><bookViews><workbookView/></bookViews><sheets/></workbook>";
+    QVERIFY(!QXlsx::detail::markActiveTab(book, 1, 0, &out));
 }
 
 QTEST_GUILESS_MAIN(TestXlsxParts)
