@@ -28,22 +28,7 @@ bool fits(qint64 from, quint64 length, qint64 limit)
     return from >= 0 && from <= limit && length <= quint64(limit - from);
 }
 
-// The fixed field of a central record that a zip64 field stands in for.
-bool fixedIsMarker(const QByteArray &fixed, CentralRecord::Field field)
-{
-    switch (field) {
-    case CentralRecord::Uncompressed:
-        return le32(fixed.constData() + 24) == Max32;
-    case CentralRecord::Compressed:
-        return le32(fixed.constData() + 20) == Max32;
-    case CentralRecord::LocalOffset:
-        return le32(fixed.constData() + 42) == Max32;
-    case CentralRecord::DiskStart:
-        return le16(fixed.constData() + 34) == Max16;
-    }
-    return false;
-}
-
+// The fixed field of a central record that a zip64 field may stand in for.
 quint64 fixedValue(const QByteArray &fixed, CentralRecord::Field field)
 {
     switch (field) {
@@ -149,7 +134,7 @@ bool findExtraBlock(const QByteArray &extra, quint16 id, int *data, int *length)
 
 bool CentralRecord::marked(Field field) const
 {
-    return fixedIsMarker(fixed, field);
+    return fixedValue(fixed, field) == (field == DiskStart ? Max16 : Max32);
 }
 
 int CentralRecord::zip64Position(Field field) const
