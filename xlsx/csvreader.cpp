@@ -39,41 +39,22 @@ bool decode(const QByteArray &bytes, QString *text)
     return true;
 }
 
-int digits(const QString &text, int from, int n)
-{
-    int value = 0;
-    for (int i = from; i < from + n; ++i) {
-        const ushort c = text.at(i).unicode();
-        if (c < '0' || c > '9')
-            return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 // yyyy-mm-dd or yyyy/m/d, as a day number of the 1900 date system.
 bool dateField(const QString &field, double *serial)
 {
+    if (isoDateSerial(field, false, serial))
+        return true;
     const int n = field.size();
-    if (n < 8 || n > 10 || (field.at(4) != QLatin1Char('-') && field.at(4) != QLatin1Char('/')))
+    if (n < 8 || n > 10 || field.at(4) != QLatin1Char('/'))
         return false;
-    int month;
-    int day;
-    if (field.at(4) == QLatin1Char('-')) {
-        if (n != 10 || field.at(7) != QLatin1Char('-'))
-            return false;
-        month = digits(field, 5, 2);
-        day = digits(field, 8, 2);
-    } else {
-        const int slash = field.indexOf(QLatin1Char('/'), 5);
-        const int monthDigits = slash - 5;
-        const int dayDigits = n - slash - 1;
-        if (monthDigits < 1 || monthDigits > 2 || dayDigits < 1 || dayDigits > 2)
-            return false;
-        month = digits(field, 5, monthDigits);
-        day = digits(field, slash + 1, dayDigits);
-    }
-    const int year = digits(field, 0, 4);
+    const int slash = field.indexOf(QLatin1Char('/'), 5);
+    const int monthDigits = slash - 5;
+    const int dayDigits = n - slash - 1;
+    if (monthDigits < 1 || monthDigits > 2 || dayDigits < 1 || dayDigits > 2)
+        return false;
+    const int year = decimalDigits(field, 0, 4);
+    const int month = decimalDigits(field, 5, monthDigits);
+    const int day = decimalDigits(field, slash + 1, dayDigits);
     return year >= 0 && month >= 0 && day >= 0 && dateSerial(year, month, day, false, serial);
 }
 

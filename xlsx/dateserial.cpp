@@ -27,5 +27,29 @@ bool dateSerial(int year, int month, int day, bool date1904, double *serial)
     return true;
 }
 
+bool isoDateSerial(QStringView text, bool date1904, double *serial)
+{
+    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
+        return false;
+    const int year = decimalDigits(text, 0, 4);
+    const int month = decimalDigits(text, 5, 2);
+    const int day = decimalDigits(text, 8, 2);
+    return year >= 0 && month >= 0 && day >= 0 && dateSerial(year, month, day, date1904, serial);
+}
+
+int decimalDigits(QStringView text, int from, int n)
+{
+    if (from < 0 || n < 0 || from + n > text.size())
+        return -1;
+    int value = 0;
+    for (int i = from; i < from + n; ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 } // namespace detail
 } // namespace QXlsx

@@ -2,6 +2,8 @@
 
 // Calendar dates as the day numbers a spreadsheet stores for them.
 
+#include <QStringView>
+
 namespace QXlsx {
 namespace detail {
 
@@ -9,6 +11,13 @@ namespace detail {
 // system has no number for it (no such day, before its first day, after 9999).
 // The 1900 system counts a 29 February 1900 that never was: it is day 60.
 bool dateSerial(int year, int month, int day, bool date1904, double *serial);
+
+// The serial of text written exactly yyyy-mm-dd; false when it is no such date.
+bool isoDateSerial(QStringView text, bool date1904, double *serial);
+
+// The value of n decimal digits at text[from]; -1 when they are not all
+// digits or run past the end.
+int decimalDigits(QStringView text, int from, int n);
 
 } // namespace detail
 } // namespace QXlsx

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 
 #include <cmath>
-#include <string_view>
 
 namespace QXlsx {
 namespace detail {
@@ -91,43 +90,28 @@ bool acceptable(const XlsHandle &xls)
     return true;
 }
 
-// The value of n digits at text[from]; -1 when they are not all digits.
-int digits(std::string_view text, size_t from, size_t n)
-{
-    if (from + n > text.size())
-        return -1;
-    int value = 0;
-    for (size_t i = from; i < from + n; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
 // FreeXL gives date and time cells as "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" or
 // "HH:MM:SS"; this is the serial number the cell holds, to the second.
-bool dateTimeSerial(std::string_view text, unsigned char type, bool date1904, double *serial)
+bool dateTimeSerial(QStringView text, unsigned char type, bool date1904, double *serial)
 {
     double days = 0;
-    std::string_view time = text;
+    QStringView time = text;
     if (type != FREEXL_CELL_TIME) {
-        if (text.size() < 10 || text[4] != '-' || text[7] != '-'
-            || !dateSerial(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2), date1904, &days))
+        if (!isoDateSerial(text.left(10), date1904, &days))
             return false;
         if (type == FREEXL_CELL_DATE) {
             *serial = days;
             return text.size() == 10;
         }
-        if (text.size() != 19 || text[10] != ' ')
+        if (text.size() != 19 || text.at(10) != QLatin1Char(' '))
             return false;
-        time = text.substr(11);
+        time = text.mid(11);
     }
-    if (time.size() != 8 || time[2] != ':' || time[5] != ':')
+    if (time.size() != 8 || time.at(2) != QLatin1Char(':') || time.at(5) != QLatin1Char(':'))
         return false;
-    const int h = digits(time, 0, 2);
-    const int m = digits(time, 3, 2);
-    const int s = digits(time, 6, 2);
+    const int h = decimalDigits(time, 0, 2);
+    const int m = decimalDigits(time, 3, 2);
+    const int s = decimalDigits(time, 6, 2);
     if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59)
         return false;
     *serial = days + (h * 3600 + m * 60 + s) / 86400.0;
@@ -155,12 +139,12 @@ bool cellValue(const FreeXL_CellValue &cell, bool date1904, QVariant *value)
     case FREEXL_CELL_DATE:
     case FREEXL_CELL_DATETIME:
     case FREEXL_CELL_TIME: {
-        const char *text = cell.value.text_value ? cell.value.text_value : "";
+        const QString text = QString::fromUtf8(cell.value.text_value ? cell.value.text_value : "");
         double serial;
         if (dateTimeSerial(text, cell.type, date1904, &serial))
             *value = serial;
         else
-            *value = QString::fromUtf8(text);
+            *value = text;
         return true;
     }
     default:
