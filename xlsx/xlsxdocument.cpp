@@ -13,6 +13,7 @@ namespace QXlsx {
 struct Document::Private
 {
     std::unique_ptr<detail::Workbook> book;
+    ReadError error;
     int selected = 0;
 
     detail::Sheet *sheet() const
@@ -23,7 +24,7 @@ struct Document::Private
 
 Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), d(new Private)
 {
-    d->book = detail::readWorkbookFile(xlsxName);
+    d->book = detail::readWorkbookFile(xlsxName, &d->error);
     if (d->book) {
         const int active = d->book->activeTab;
         d->selected = active < int(d->book->sheets.size()) ? active : 0;
@@ -35,6 +36,11 @@ Document::~Document() = default;
 bool Document::isLoaded() const
 {
     return d->book != nullptr;
+}
+
+ReadError Document::readError() const
+{
+    return d->book ? ReadError() : d->error;
 }
 
 bool Document::isPackage() const

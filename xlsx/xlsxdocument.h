@@ -2,6 +2,7 @@
 
 #include "xlsxcell.h"
 #include "xlsxcellrange.h"
+#include "readerror.h"
 
 #include <QObject>
 #include <QStringList>
@@ -21,6 +22,8 @@ public:
     ~Document() override;
 
     bool isLoaded() const;
+    // Why the file was not loaded; null when it was.
+    ReadError readError() const;
     // Read from an .xlsx package, the only kind saveAs writes.
     bool isPackage() const;
     bool isDate1904() const;
