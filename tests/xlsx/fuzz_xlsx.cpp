@@ -19,11 +19,8 @@
 #include "workbookstream.h"
 #include "xlsreader.h"
 #include "xlsxworkbook.h"
-#include "xlsxzipwriter.h"
-
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
+#include "zip/zipwriter.h"
+#include "zipbuilder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -70,19 +67,10 @@ QByteArray package(int fuzzed, const QByteArray &data)
         {"xl/worksheets/sheet2.xml", sheet},
         {"xl/sharedStrings.xml", fuzzed == 2 ? data : strings},
     };
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QuaZip zip(&buffer);
-    zip.setAutoClose(false);
-    zip.open(QuaZip::mdCreate);
-    for (const auto &part : parts) {
-        QuaZipFile f(&zip);
-        f.open(QIODevice::WriteOnly, QuaZipNewInfo(QString::fromLatin1(part.first)), nullptr, 0, 0, 0);
-        f.write(part.second);
-        f.close();
-    }
-    zip.close();
-    return buffer.data();
+    xlsxtest::ZipBuilder zip;
+    for (const auto &part : parts)
+        zip.add(part.first, part.second, 0);
+    return zip.finish();
 }
 
 void checkSheet(Sheet &sheet)
@@ -234,14 +222,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QBuffer same;
     same.open(QIODevice::WriteOnly);
-    check(writePackage(book->package, {}, &same) && same.data() == bytes, "unedited package not written as read");
+    check(writePackage(book->package.bytes(), book->package.layout(), {}, &same) && same.data() == bytes, "unedited package not written as read");
 
     // A package the reader took is written with the edited parts, or refused;
     // once written it reads back with those parts and every sheet as before.
     std::map<int, QByteArray> replacements;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    if (selectionEdits(*book, tab, &replacements) && writePackage(book->package, replacements, &out)) {
+    if (selectionEdits(*book, tab, &replacements)
+        && writePackage(book->package.bytes(), book->package.layout(), replacements, &out)) {
         std::unique_ptr<Workbook> again = readWorkbook(out.data());
         check(again != nullptr, "written package does not load");
         for (const auto &replaced : replacements) {
