@@ -31,6 +31,7 @@
 #include <cstdlib>
 
 using namespace QXlsx::detail;
+namespace limits = QXlsx::limits;
 
 namespace {
 
