@@ -1,6 +1,4 @@
-#include "batch/batchfailures.h"
-
-#include <QStringList>
+#include "batch/batchreport.h"
 
 namespace {
 
@@ -26,16 +24,16 @@ QString shown(const QString &name)
     return out;
 }
 
-QString reasonText(BatchFailures::Reason reason, const QString &detail)
+QString reasonText(BatchReport::Reason reason, const QString &detail)
 {
     switch (reason) {
-    case BatchFailures::Reason::EmptyText:
+    case BatchReport::Reason::EmptyText:
         return QStringLiteral("内容为空");
-    case BatchFailures::Reason::TextTooLong:
+    case BatchReport::Reason::TextTooLong:
         return QStringLiteral("内容过长，超出二维码容量");
-    case BatchFailures::Reason::NotAFileName:
+    case BatchReport::Reason::NotAFileName:
         return QStringLiteral("名称不能用作文件名");
-    case BatchFailures::Reason::NotWritten:
+    case BatchReport::Reason::NotWritten:
         break;
     }
     return detail.isEmpty() ? QStringLiteral("无法写入") : QStringLiteral("无法写入（%1）").arg(detail);
@@ -43,23 +41,75 @@ QString reasonText(BatchFailures::Reason reason, const QString &detail)
 
 } // namespace
 
-void BatchFailures::add(const QString &fileName, Reason reason, const QString &detail)
+void BatchReport::startSheet(const QString &sheet)
 {
-    if (m_first.size() < listed)
-        m_first.append({m_sheet, fileName, reason, detail});
+    m_sheet = sheet;
+}
+
+void BatchReport::add(const QString &line)
+{
+    m_entries.append({m_sheet, line});
+}
+
+void BatchReport::addFailure(const QString &fileName, Reason reason, const QString &detail)
+{
+    add(QStringLiteral("%1：%2").arg(shown(fileName), reasonText(reason, detail)));
     ++m_failed;
 }
 
-QString BatchFailures::message() const
+void BatchReport::addEmptyName(int row)
 {
-    QStringList lines{QStringLiteral("共 %1 条记录，其中 %2 条未能生成二维码图片：").arg(m_records).arg(m_failed)};
-    for (int i = 0; i < m_first.size(); ++i) {
-        const Failure &f = m_first.at(i);
-        if (i == 0 || m_first.at(i - 1).sheet != f.sheet)
-            lines << QStringLiteral("工作表 %1：").arg(shown(f.sheet));
-        lines << QStringLiteral("  %1：%2").arg(shown(f.fileName), reasonText(f.reason, f.detail));
+    add(QStringLiteral("第 %1 行：名称为空").arg(row));
+    ++m_failed;
+}
+
+void BatchReport::addNotes(const SheetNotes &notes)
+{
+    for (const int row : notes.unreadRows)
+        add(QStringLiteral("第 %1 行：未读取（第 1 列中间有空单元格）").arg(row));
+    for (const int column : notes.unreadColumns)
+        add(QStringLiteral("第 %1 列：未读取（第 1 行中间有空单元格）").arg(column));
+    for (const SheetNotes::TextDate &date : notes.textDates)
+        add(QStringLiteral("%1：第 %2 行第 %3 列的日期是文字，未写入二维码")
+                .arg(shown(date.key + QStringLiteral(".png")))
+                .arg(date.row)
+                .arg(date.column));
+    m_unreadRows += notes.unreadRows.size();
+    m_unreadColumns += notes.unreadColumns.size();
+    m_textDates += notes.textDates.size();
+}
+
+QString BatchReport::text(int entries) const
+{
+    QStringList extra;
+    if (m_unreadRows)
+        extra << QStringLiteral("%1 行未读取").arg(m_unreadRows);
+    if (m_unreadColumns)
+        extra << QStringLiteral("%1 列未读取").arg(m_unreadColumns);
+    if (m_textDates)
+        extra << QStringLiteral("%1 个日期未写入").arg(m_textDates);
+    QString first = QStringLiteral("共 %1 条记录，其中 %2 条未能生成二维码图片").arg(m_records).arg(m_failed);
+    if (!extra.isEmpty())
+        first += QStringLiteral("，另有 ") + extra.join(QStringLiteral("，"));
+    QStringList lines{first + QStringLiteral("：")};
+    const int shownEntries = std::min(entries, int(m_entries.size()));
+    for (int i = 0; i < shownEntries; ++i) {
+        const Entry &e = m_entries.at(i);
+        if (i == 0 || m_entries.at(i - 1).sheet != e.sheet)
+            lines << QStringLiteral("工作表 %1：").arg(shown(e.sheet));
+        lines << QStringLiteral("  ") + e.line;
     }
-    if (m_failed > m_first.size())
+    if (m_entries.size() > shownEntries)
         lines << QStringLiteral("…");
     return lines.join(QLatin1Char('\n'));
+}
+
+QString BatchReport::message() const
+{
+    return text(listed);
+}
+
+QString BatchReport::details() const
+{
+    return text(int(m_entries.size()));
 }
