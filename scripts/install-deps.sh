@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev libfreexl-dev)
 run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
-test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils)
+test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
 fixtures=(python3-openpyxl libreoffice-calc python3-uno)
 bench=("${build[@]}" zint valgrind time python3-openpyxl)
 

@@ -135,8 +135,35 @@ int hexValue(QChar c)
     return -1;
 }
 
+// At most the text a cell keeps; a character cut in two goes.
+QString cellText(QString text, bool cut)
+{
+    if (cut && text.endsWith(QChar(0xfffd)))
+        text.chop(1);
+    if (text.size() > limits::CellText) {
+        text.truncate(limits::CellText);
+        if (text.at(text.size() - 1).isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
+// Appends the text just read while out holds less than a cell keeps.
+void appendCapped(const XmlReader &x, std::string *out)
+{
+    if (out->size() < size_t(limits::CellTextBytes))
+        x.appendText(out);
+}
+
+QString unescape(const std::string &utf8);
+
 // Strings in a workbook carry characters XML cannot hold as _xHHHH_.
 QString unescapeText(const std::string &utf8)
+{
+    return cellText(unescape(utf8), utf8.size() >= size_t(limits::CellTextBytes));
+}
+
+QString unescape(const std::string &utf8)
 {
     QString s = QString::fromUtf8(utf8.data(), int(utf8.size()));
     if (utf8.find("_x") == std::string::npos)
@@ -333,7 +360,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
             break;
         case Token::Text:
             if (inItem && item.capture)
-                x.appendText(&item.text);
+                appendCapped(x, &item.text);
             break;
         }
     }
@@ -460,9 +487,9 @@ public:
                 break;
             case Token::Text:
                 if (m_captureValue)
-                    x.appendText(&m_value);
+                    appendCapped(x, &m_value);
                 else if (m_inInline && m_inline.capture)
-                    x.appendText(&m_inline.text);
+                    appendCapped(x, &m_inline.text);
                 break;
             }
         }
