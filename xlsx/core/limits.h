@@ -32,8 +32,8 @@ constexpr int Rows = 1048576;
 constexpr int Columns = 16384;
 
 // Text kept of one cell: the most a spreadsheet program holds in one. A
-// longer text is cut there; its record could never fit a QR code (2,953
-// bytes at most) and is reported as too long all the same.
+// longer text is cut there; its record could never fit a QR code (7,089
+// characters at most) and is reported as too long all the same.
 constexpr int CellText = 32767;
 constexpr int CellTextBytes = 3 * CellText; // the most UTF-8 that many characters take
 
