@@ -57,6 +57,17 @@ bool RecordCursor::skip(qint64 n)
     return true;
 }
 
+bool RecordCursor::atEnd() const
+{
+    if (left() > 0)
+        return false;
+    for (int i = m_piece + 1; i < m_count; ++i) {
+        if (m_pieces[i].size > 0)
+            return false;
+    }
+    return true;
+}
+
 qint64 RecordCursor::remaining() const
 {
     qint64 n = left();

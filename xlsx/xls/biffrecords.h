@@ -61,7 +61,7 @@ public:
     bool u32(quint32 *v);
     bool skip(qint64 n);
     // No bytes are left in any piece.
-    bool atEnd() const { return remaining() == 0; }
+    bool atEnd() const;
     qint64 remaining() const;
     // cch characters of a BIFF8 string whose flag byte said wide (16-bit) or not.
     bool chars(int cch, bool wide, QString *out);
@@ -92,6 +92,8 @@ public:
 
     quint16 type() const { return m_type; }
     qint64 offset() const { return m_offset; }
+    // Where the next record starts, after its CONTINUE records.
+    qint64 end() const { return m_next; }
     // The bytes of the record itself, without its CONTINUE records.
     const uchar *data() const { return m_pieces.front().data; }
     int size() const { return m_pieces.front().size; }

@@ -129,6 +129,7 @@ private:
     qint64 m_globalsEnd = 0;
     std::vector<qint64> m_substreams; // the sheets' BOF records in stream order, once needed
     bool m_substreamsRead = false;
+    qint64 m_sheetBytes = 0; // read for all sheets so far
 
     // Of the sheet being read.
     bool m_sorted = true;
@@ -215,7 +216,7 @@ bool BookReader::readGlobals(Workbook *book)
     }
     if (r.damaged())
         return damaged(r.offset());
-    m_globalsEnd = r.type() == biff::Eof ? r.offset() + 4 + r.size() : r.offset();
+    m_globalsEnd = r.type() == biff::Bof ? r.offset() : r.end();
     return true;
 }
 
@@ -289,7 +290,9 @@ bool BookReader::readSheet(qint64 offset, Sheet *sheet)
     m_pendingString = -1;
     // Charts embedded in the sheet are substreams of their own inside it.
     int depth = 1;
+    qint64 end = offset;
     while (r.next()) {
+        end = r.end();
         const quint16 type = r.type();
         if (type == biff::Bof) {
             ++depth;
@@ -302,6 +305,11 @@ bool BookReader::readSheet(qint64 offset, Sheet *sheet)
     }
     if (r.damaged())
         return damaged(r.offset());
+    // Sheets do not share records: a file whose sheets all say they start
+    // at the same place is not read over and over.
+    m_sheetBytes += end - offset;
+    if (m_sheetBytes > m_stream.size())
+        return damaged(offset);
 
     auto &cells = sheet->cells;
     if (!m_sorted) {
