@@ -158,28 +158,34 @@ QByteArray compoundFile(const QString &name, QByteArray stream)
     return file + fat + directory + padded;
 }
 
-// A BIFF8 workbook stream: sheets worksheets, the first with rows of
-// MULBLANK records 256 cells wide.
-QByteArray biffStream(int sheets, int rows)
+// A BIFF8 workbook stream of worksheets, the first with rows of MULBLANK
+// records 256 cells wide, or of sheets that all start at the first one.
+QByteArray biffStream(int sheets, int rows, bool shared = false)
 {
     const QByteArray bof = QByteArray::fromHex("0006" "0500" "00000000" "00000000");
+    const QByteArray eof = record(0x000A, QByteArray());
     QByteArray globals = record(0x0809, bof);
-    QByteArray sheet = record(0x0809, QByteArray::fromHex("0006" "1000" "00000000" "00000000"));
+    QByteArray first = record(0x0809, QByteArray::fromHex("0006" "1000" "00000000" "00000000"));
+    const QByteArray empty = first + eof;
     for (int r = 0; r < rows; ++r) {
-        QByteArray blanks(6 + 2 * 256, '\0');
-        qToLittleEndian(quint16(r), blanks.data());
-        qToLittleEndian(quint16(255), blanks.data() + 4 + 2 * 256);
-        sheet += record(0x00BE, blanks);
+        // Row r, columns 0 to 255, each with format 0.
+        const char row[] = {char(r & 0xFF), char(r >> 8), 0, 0};
+        first += record(0x00BE, QByteArray(row, 4) + QByteArray(2 * 256, '\0') + QByteArray("\xFF\x00", 2));
     }
-    sheet += record(0x000A, QByteArray());
+    first += eof;
     const int boundSize = 4 + 4 + 2 + 3;
-    const int globalsSize = globals.size() + sheets * boundSize + 4;
+    int at = globals.size() + sheets * boundSize + eof.size();
     for (int i = 0; i < sheets; ++i) {
         QByteArray bound(4, '\0');
-        setU32(&bound, 0, quint32(globalsSize));
+        setU32(&bound, 0, quint32(at));
         globals += record(0x0085, bound + QByteArray::fromHex("0000" "01" "00") + "s");
+        if (!shared)
+            at += i == 0 ? first.size() : empty.size();
     }
-    return globals + record(0x000A, QByteArray()) + sheet;
+    globals += eof + first;
+    for (int i = 1; i < sheets && !shared; ++i)
+        globals += empty;
+    return globals;
 }
 
 } // namespace
@@ -529,6 +535,8 @@ void TestXlsReader::refused_data()
     QTest::newRow("encrypted .xls") << readFile(fixture("locked.xls")) << ReadError::Encrypted;
     QTest::newRow("encrypted .xlsx") << readFile(fixture("locked.xlsx")) << ReadError::Encrypted;
     QTest::newRow("no sheets") << compoundFile("Workbook", biffStream(0, 0)) << ReadError::NotWorkbook;
+    // Read over and over, they would take 10,000 times as long as the file.
+    QTest::newRow("sheets sharing their records") << compoundFile("Workbook", biffStream(10000, 1, true)) << ReadError::DamagedRecord;
 }
 
 // Each refusal says why, and where for a damaged file.

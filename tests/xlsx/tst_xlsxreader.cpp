@@ -219,6 +219,15 @@ void TestXlsxReader::date1904()
     // 2024-01-01 counted from 1904-01-01; no translation to dates.
     QCOMPARE(valueAt(doc, 1, 1), QVariant(43830.0));
     QVERIFY(!QXlsx::Document(fixture(QStringLiteral("libreoffice.xlsx"))).isDate1904());
+
+    // An ISO date there is the same day's serial of that system.
+    QTemporaryDir dir;
+    const QString iso = dir.filePath(QStringLiteral("iso1904.xlsx"));
+    QVERIFY(editZip(fixture(QStringLiteral("date1904.xlsx")), iso, QStringLiteral("xl/worksheets/sheet1.xml"),
+                    worksheet("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-01-01T06:00:00</v></c></row>")));
+    QXlsx::Document edited(iso);
+    QVERIFY(edited.isDate1904());
+    QCOMPARE(valueAt(edited, 1, 1), QVariant(43830.25));
 }
 
 void TestXlsxReader::cachedFormulaResultsFromCalc()
