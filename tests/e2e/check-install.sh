@@ -20,7 +20,7 @@ ok "bin/kestrova"
 
 # .xls workbooks are read in the program itself: no helper program, no FreeXL.
 [[ ! -e $prefix/libexec/kestrova ]] || fail "a helper program is installed under libexec/kestrova"
-! ldd "$program" | grep -qi freexl || fail "$program is linked with FreeXL"
+if ldd "$program" | grep -i freexl >/dev/null; then fail "$program is linked with FreeXL"; fi
 ok "no .xls helper program"
 
 [[ -f $desktop ]] || fail "no $desktop"
