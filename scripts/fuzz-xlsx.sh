@@ -4,8 +4,8 @@
 # undefined-behaviour sanitizers in its own build folder, then runs it for a while.
 #   scripts/fuzz-xlsx.sh [seconds]      (default 60)
 # Seeds are the test workbooks, their XML parts, the test .xls files (as
-# workbooks and as compound files), the .xls fuzz findings kept as tests and
-# the CSV files; the corpus grows in ${FUZZ_BUILD_DIR:-build-fuzz}/xlsx-corpus and
+# workbooks, as compound files and, with python3-xlrd, their workbook
+# streams), the .xls fuzz findings kept as tests and the CSV files; the corpus grows in ${FUZZ_BUILD_DIR:-build-fuzz}/xlsx-corpus and
 # anything found lands in .../xlsx-artifacts (rerun one with:
 # <build>/tests/xlsx/xlsx_fuzz <file>).
 set -euo pipefail
@@ -41,6 +41,14 @@ for path in sys.argv[2:]:
     if base.endswith(".xls") or data.startswith(b"\xd0\xcf\x11\xe0"):
         open(os.path.join(out, base), "wb").write(b"\x06" + data)
         open(os.path.join(out, base + ".cfb"), "wb").write(b"\x07" + data)
+        try:  # its workbook stream alone, where xlrd can take it out
+            from xlrd import compdoc
+            doc = compdoc.CompDoc(data, logfile=open(os.devnull, "w"))
+            stream = doc.get_named_stream("Workbook") or doc.get_named_stream("Book")
+            if stream:
+                open(os.path.join(out, base + ".biff"), "wb").write(b"\x08" + stream)
+        except Exception:
+            pass
         continue
     open(os.path.join(out, base + ".zip"), "wb").write(b"\x00" + data)
     if not zipfile.is_zipfile(path):

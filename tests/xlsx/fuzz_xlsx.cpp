@@ -9,12 +9,14 @@
 //   5  CSV text
 //   6  an .xls file, read whole
 //   7  a compound file: every stream of its root storage read
+//   8  a BIFF workbook stream, read from a compound file made around it
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that is not written back as read, or does not load again once
 // written with its workbook part edited.
 
 #include "cfb/compoundfile.h"
+#include "compoundfilewriter.h"
 #include "csvreader.h"
 #include "xls/xlsreader.h"
 #include "xlsxworkbook.h"
@@ -207,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1 || size > 4 * 1024 * 1024)
         return 0;
-    const int mode = data[0] % 8;
+    const int mode = data[0] % 9;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, int(size - 1));
     if (mode == 4) {
         checkEdit(input, 0);
@@ -226,6 +228,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (mode == 7) {
         readCompoundFile(input);
+        return 0;
+    }
+    if (mode == 8) {
+        readXlsFile(xlsxtest::compoundFile(QStringLiteral("Workbook"), input));
         return 0;
     }
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
