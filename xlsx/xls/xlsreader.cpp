@@ -80,6 +80,7 @@ QVariant errorValue(quint8 code)
 
 struct BoundSheet
 {
+    qint64 record; // where its BOUNDSHEET record is
     quint32 offset; // of the sheet's BOF record in the stream
     quint8 state; // 0 visible, 1 hidden, 2 very hidden
     quint8 kind; // 0 worksheet, 1 macro sheet, 2 chart, 6 module
@@ -157,7 +158,7 @@ std::unique_ptr<Workbook> BookReader::read()
             continue;
         const qint64 start = sheetStart(i);
         if (start < 0) {
-            damaged(bound.offset);
+            damaged(bound.record);
             return nullptr;
         }
         if (!readSheet(start, &sheet))
@@ -233,6 +234,7 @@ bool BookReader::readBoundSheet(const RecordReader &r)
         return damaged(r.offset());
     if (!m_budget.charge(ReadError::Sheets))
         return limitReached();
+    bound.record = r.offset();
     bound.offset = offset;
     bound.state = state;
     bound.kind = kind;
