@@ -409,8 +409,11 @@ void TestXlsReader::sheets_data()
     const QByteArray dimensions = QByteArray::fromHex("00020e00" "00000000" "05000000" "0000" "0600");
     QCOMPARE(huge.count(dimensions), 1);
     huge.replace(dimensions, QByteArray::fromHex("00020e00" "00000000" "00000100" "0000" "0001"));
-    QTest::newRow("dimensions of 65,536 x 256") << huge << "Workbook" << QStringList {"device_list", "board_2024", "notes", "empty"}
-                                                << "...." << false << 45;
+    const QStringList sheetsXls {"device_list", "board_2024", "notes", "empty"};
+    QTest::newRow("dimensions of 65,536 x 256") << huge << "Workbook" << sheetsXls << "...." << false << 45;
+    // Its last sector holds the end of the directory, unused entries only.
+    const QByteArray whole = readFile(fixture("sheets.xls"));
+    QTest::newRow("last sector cut short") << whole.left(whole.size() - 100) << "Workbook" << sheetsXls << "...." << false << 45;
 }
 
 // Sheets in workbook order, hidden ones flagged; a chart sheet has no cells.

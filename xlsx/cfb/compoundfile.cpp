@@ -15,6 +15,7 @@ constexpr int HeaderDifatEntries = 109;
 constexpr int EntryBytes = 128;
 constexpr int MiniSectorShift = 6;
 constexpr quint32 EndOfChain = 0xFFFFFFFE;
+constexpr quint32 FreeSector = 0xFFFFFFFF;
 constexpr quint32 NoEntry = 0xFFFFFFFF;
 
 // Byte offsets of the header fields.
@@ -143,12 +144,14 @@ bool CompoundFile::readFat(ReadError *error)
         next = u32(nextAt);
     }
 
-    m_fat.resize(size_t(count) * perSector);
+    // A file cut short inside its last sector (some writers leave it so)
+    // still has the FAT entries it holds; the rest are free.
+    m_fat.assign(size_t(count) * perSector, FreeSector);
     for (size_t i = 0; i < m_fatSectors.size(); ++i) {
-        const qint64 at = sectorOffset(m_fatSectors[i]);
-        if (m_fatSectors[i] >= fileSectors || at + sectorSize > m_bytes.size())
+        const qint64 at = m_fatSectors[i] < fileSectors ? sectorOffset(m_fatSectors[i]) : m_bytes.size();
+        if (at >= m_bytes.size())
             return damaged(error, namedAt[i]);
-        for (quint32 k = 0; k < perSector; ++k)
+        for (quint32 k = 0; k < perSector && at + 4 * k + 4 <= m_bytes.size(); ++k)
             m_fat[i * perSector + k] = u32(at + 4 * k);
     }
     return true;
@@ -184,10 +187,16 @@ bool CompoundFile::readChain(const std::vector<quint32> &table, const std::vecto
             return damaged(error, sectorAt);
         visited[sector] = true;
         const qint64 at = mini ? qint64(sector) << MiniSectorShift : sectorOffset(sector);
-        const qint64 n = length < 0 ? sectorSize : std::min(left, sectorSize);
+        qint64 n = length < 0 ? sectorSize : std::min(left, sectorSize);
+        // A table (the directory, the mini FAT) may lose the end of its last
+        // sector with the end of the file; a stream's bytes must all be there.
+        if (length < 0 && at < source.size() && at + n > source.size())
+            n = source.size() - at;
         if (at + n > source.size())
             return damaged(error, mini ? sectorAt : std::min(at, qint64(source.size())));
         out->append(source.constData() + at, int(n));
+        if (n < sectorSize && length < 0)
+            out->append(QByteArray(int(sectorSize - n), '\0'));
         sectors->push_back(sector);
         left -= n;
         sectorAt = tableEntryOffset(tableSectors, sector);
