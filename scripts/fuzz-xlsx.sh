@@ -5,8 +5,9 @@
 #   scripts/fuzz-xlsx.sh [seconds]      (default 60)
 # Seeds are the test workbooks, their XML parts, the test .xls files (as
 # workbooks, as compound files and, with python3-xlrd, their workbook
-# streams), the .xls fuzz findings kept as tests and the CSV files; the corpus grows in ${FUZZ_BUILD_DIR:-build-fuzz}/xlsx-corpus and
-# anything found lands in .../xlsx-artifacts (rerun one with:
+# streams), the .xls fuzz findings kept as tests and the CSV files; the
+# corpus grows in ${FUZZ_BUILD_DIR:-build-fuzz}/xlsx-corpus and anything
+# found lands in .../xlsx-artifacts (rerun one with:
 # <build>/tests/xlsx/xlsx_fuzz <file>).
 set -euo pipefail
 cd "$(dirname "$0")/.."
