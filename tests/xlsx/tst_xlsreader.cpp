@@ -31,7 +31,9 @@ QStringList escapedCellLines(const QXlsx::Document &doc)
 {
     QStringList lines = cellLines(doc);
     for (QString &line : lines)
-        line.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\n'), QLatin1String("\\n")).replace(QLatin1Char('\r'), QLatin1String("\\r"));
+        line.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"))
+            .replace(QLatin1Char('\r'), QLatin1String("\\r"));
     return lines;
 }
 
@@ -290,29 +292,20 @@ void TestXlsReader::values_data()
         };
         row("styled blank in row 1", "device_types", 1, 1, none);
         row("styled blank in column 1", "device_types", 3, 1, none);
-        row("number", "device_types", 2, 2, 7.0);
         row("date and time", "device_types", 2, 3, 45351 + (13 * 3600 + 45 * 60 + 30) / 86400.0);
         row("zero date serial", "device_types", 2, 4, 0.0);
         row("negative date serial", "device_types", 3, 2, -1.25);
         row("time of day", "device_types", 3, 3, 0.75);
-        row("one tenth", "device_types", 4, 7, 0.1);
-        row("large number", "device_types", 5, 2, 1e15);
         row("formula: number", "device_types", 2, 5, 2.0);
         row("formula: text", "device_types", 3, 4, QStringLiteral("abcd"));
         row("formula: boolean", "device_types", 3, 5, true);
-        row("formula: false", "board_types", 2, 4, false);
         row("formula: #DIV/0!", "device_types", 4, 2, QStringLiteral("#DIV/0!"));
         row("formula: empty text", "device_types", 4, 3, QString(QLatin1String("")));
         row("formula: #N/A", "device_types", 4, 4, QStringLiteral("#N/A"));
-        row("formula: #VALUE!", "device_types", 5, 5, QStringLiteral("#VALUE!"));
-        row("formula: #REF!", "board_types", 2, 8, QStringLiteral("#REF!"));
         row("TRUE", "device_types", 2, 6, true);
-        row("FALSE", "device_types", 3, 6, false);
         row("error #N/A", "device_types", 4, 5, QStringLiteral("#N/A"));
-        row("error #DIV/0!", "device_types", 4, 6, QStringLiteral("#DIV/0!"));
         row("text across CONTINUE records", "device_types", 2, 8, longText);
         row("formula text across CONTINUE records", "device_types", 3, 8, QString(5000, QChar(0x4E1C)));
-        row("line break", "device_types", 4, 8, QStringLiteral("line\nbreak"));
     }
     const auto gb = [&](const char *what, int r, int c, const QVariant &value) {
         QTest::addRow("Excel 95: %s", what) << fixture("gb18030_95.xls") << QString::fromUtf8("设备_device") << r << c << value;
@@ -323,11 +316,10 @@ void TestXlsReader::values_data()
     gb("formula: boolean", 2, 5, true);
     gb("formula: error", 2, 6, QStringLiteral("#DIV/0!"));
     gb("formula: empty text", 3, 4, QString(QLatin1String("")));
-    gb("formula: number", 3, 7, 42.0);
-    gb("styled blank", 1, 1, none);
 }
 
-// Each value has the type and value the .xlsx reader gives for the same cell.
+// The parts that are easy to get wrong, each with the type and value the
+// .xlsx reader gives for the same cell (the comparisons above cover the rest).
 void TestXlsReader::values()
 {
     QFETCH(QString, xls);
