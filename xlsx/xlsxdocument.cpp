@@ -3,10 +3,11 @@
 #include "xlsxsavetarget.h"
 #include "workbookfile.h"
 #include "xlsxworkbook.h"
-#include "xlsxzipwriter.h"
+#include "zip/zipwriter.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 
 namespace QXlsx {
 
@@ -14,6 +15,8 @@ struct Document::Private
 {
     std::unique_ptr<detail::Workbook> book;
     ReadError error;
+    QString path;
+    mutable SaveError saveError;
     int selected = 0;
 
     detail::Sheet *sheet() const
@@ -24,6 +27,7 @@ struct Document::Private
 
 Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), d(new Private)
 {
+    d->path = xlsxName;
     d->book = detail::readWorkbookFile(xlsxName, &d->error);
     if (d->book) {
         const int active = d->book->activeTab;
@@ -91,20 +95,35 @@ Cell *Document::cellAt(int row, int column) const
 
 bool Document::saveAs(const QString &xlsxName) const
 {
-    if (!isPackage())
+    d->saveError = SaveError();
+    if (!isPackage()) {
+        d->saveError.kind = SaveError::NotPackage;
         return false;
+    }
     detail::Workbook &book = *d->book;
 
     std::map<int, QByteArray> replacements;
-    if (!detail::selectionEdits(book, d->selected, &replacements))
+    if (!detail::selectionEdits(book, d->selected, &replacements)) {
+        d->saveError.kind = SaveError::NotEditable;
         return false;
+    }
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!detail::writePackage(book.package, replacements, &buffer))
+    if (!detail::writePackage(book.package.bytes(), book.package.layout(), replacements, &buffer)) {
+        d->saveError.kind = SaveError::NotEditable;
         return false;
+    }
     buffer.close();
-    return detail::writeOver(xlsxName, buffer.data());
+    // Over the file it came from, the file must still be what was read.
+    const bool source = QFileInfo(xlsxName).canonicalFilePath() == QFileInfo(d->path).canonicalFilePath()
+        && QFileInfo::exists(xlsxName);
+    return detail::writeOver(xlsxName, buffer.data(), source ? &book.package.bytes() : nullptr, &d->saveError);
+}
+
+SaveError Document::saveError() const
+{
+    return d->saveError;
 }
 
 } // namespace QXlsx
