@@ -198,8 +198,11 @@ void readXlsFile(const QByteArray &input)
     check(book->workbookEntry < 0, ".xls workbook");
     checkSheets(*book);
     size_t cells = 0;
-    for (const Sheet &sheet : book->sheets)
+    for (const Sheet &sheet : book->sheets) {
         cells += sheet.cells.size();
+        for (const CellEntry &c : sheet.cells)
+            check(c.cell.value().toString().size() <= limits::CellText, "text longer than a cell keeps");
+    }
     check(cells <= size_t(limits::Cells) && book->sheets.size() <= size_t(limits::Sheets), "past the limits");
 }
 

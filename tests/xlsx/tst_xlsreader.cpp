@@ -111,8 +111,9 @@ QByteArray record(quint16 type, const QByteArray &data)
 }
 
 // A BIFF8 workbook stream of worksheets, the first with rows of MULBLANK
-// records 256 cells wide, or of sheets that all start at the first one.
-QByteArray biffStream(int sheets, int rows, bool shared = false)
+// records 256 cells wide and then the records given, or of sheets that all
+// start at the first one.
+QByteArray biffStream(int sheets, int rows, bool shared = false, const QByteArray &records = QByteArray())
 {
     const QByteArray bof = QByteArray::fromHex("0006" "0500" "00000000" "00000000");
     const QByteArray eof = record(0x000A, QByteArray());
@@ -124,7 +125,7 @@ QByteArray biffStream(int sheets, int rows, bool shared = false)
         const char row[] = {char(r & 0xFF), char(r >> 8), 0, 0};
         first += record(0x00BE, QByteArray(row, 4) + QByteArray(2 * 256, '\0') + QByteArray("\xFF\x00", 2));
     }
-    first += eof;
+    first += records + eof;
     const int boundSize = 4 + 4 + 2 + 3;
     int at = globals.size() + sheets * boundSize + eof.size();
     for (int i = 0; i < sheets; ++i) {
@@ -160,6 +161,7 @@ private slots:
     void datesKeepTheirDay();
     void sheets_data();
     void sheets();
+    void longText();
     void refused_data();
     void refused();
     void limits_data();
@@ -409,6 +411,21 @@ void TestXlsReader::sheets_data()
 }
 
 // Sheets in workbook order, hidden ones flagged; a chart sheet has no cells.
+// A LABEL cell of 40,000 characters (its record going on in CONTINUE
+// records) keeps the 32,767 a spreadsheet program holds.
+void TestXlsReader::longText()
+{
+    QByteArray text = QByteArray::fromHex("0000" "0000" "0000" "409c" "00") + QByteArray(40000, 'x');
+    QByteArray records = record(0x0204, text.left(8000));
+    for (int at = 8000; at < text.size(); at += 8000)
+        records += record(0x003C, text.mid(at, 8000));
+    ReadError error;
+    const auto book = QXlsx::detail::readXls(compoundFile("Workbook", biffStream(1, 0, false, records)), &error);
+    QVERIFY2(book, qPrintable(QString::number(error.kind)));
+    QCOMPARE(book->sheets[0].cells.size(), size_t(1));
+    QCOMPARE(book->sheets[0].cells[0].cell.value(), QVariant(QString(32767, QLatin1Char('x'))));
+}
+
 void TestXlsReader::sheets()
 {
     QFETCH(QByteArray, bytes);

@@ -54,6 +54,17 @@ double rkValue(quint32 rk)
     return rk & 0x01 ? d / 100 : d;
 }
 
+// Text kept of a cell: at most what a spreadsheet program holds in one.
+QString cellText(QString text)
+{
+    if (text.size() > limits::CellText) {
+        text.truncate(limits::CellText);
+        if (text.at(text.size() - 1).isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
 QVariant errorValue(quint8 code)
 {
     switch (code) {
@@ -258,7 +269,7 @@ bool BookReader::readSst(const RecordReader &r)
         QString text;
         if (!readUnicodeString(c, true, &text))
             return damaged(r.offset());
-        m_strings.append(text);
+        m_strings.append(cellText(std::move(text)));
     }
     return true;
 }
@@ -425,7 +436,7 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
     case biff::Label:
     case biff::RString: {
         QString text;
-        return need(8) && (readText(r, 6, &text) || damaged(r.offset())) && cell(text);
+        return need(8) && (readText(r, 6, &text) || damaged(r.offset())) && cell(cellText(std::move(text)));
     }
     case biff::BoolErr:
         return need(8) && cell(d[7] ? errorValue(d[6]) : QVariant(d[6] != 0));
@@ -461,7 +472,7 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
         QString text;
         if (!readText(r, 0, &text))
             return damaged(r.offset());
-        sheet->cells[size_t(m_pendingString)].cell = Cell(text);
+        sheet->cells[size_t(m_pendingString)].cell = Cell(cellText(std::move(text)));
         m_pendingString = -1;
         return true;
     }
