@@ -6,6 +6,7 @@
 //   kestrova_bench device   <warmup.xlsx> <device.xlsx> <payloads.txt> <out>
 //   kestrova_bench pngonly  <payloads.txt> <out>
 //   kestrova_bench load     <warmup.xlsx> <big.xlsx>
+//   kestrova_bench loadxls  <warmup.xlsx> <big.xls>   (the same, keys loadxls_*)
 //   kestrova_bench saveback <warmup.xlsx> <book.xlsx> <out.xlsx>
 //                           (load, select every sheet in turn, save to out)
 //   kestrova_bench peer     <out> <program> <args...>   (times one run of program)
@@ -65,6 +66,11 @@ long peakRssKb()
 void out(const char *key, double value)
 {
     std::printf("%s %.6g\n", key, value);
+}
+
+void out(const QByteArray &key, double value)
+{
+    out(key.constData(), value);
 }
 
 struct Payload
@@ -241,8 +247,9 @@ int pngOnly(const QString &payloadFile, const QString &dir)
     return ok == int(images.size()) ? 0 : 1;
 }
 
-int load(const QString &warmupBook, const QString &book)
+int load(const QString &warmupBook, const QString &book, const char *item)
 {
+    const auto key = [item](const char *what) { return QByteArray(item) + '_' + what; };
     {
         QXlsx::Document warm(warmupBook);
         warm.selectSheet(QStringLiteral("device_list"));
@@ -253,18 +260,18 @@ int load(const QString &warmupBook, const QString &book)
         if (file.open(QIODevice::ReadOnly))
             file.readAll();
     }
-    out("load_base_kb", peakRssKb());
+    out(key("base_kb"), peakRssKb());
     const auto start = Clock::now();
     QXlsx::Document xlsx(book);
     const bool selected = xlsx.selectSheet(QStringLiteral("board_list"));
     const QXlsx::CellRange range = xlsx.dimension();
     const double seconds = secondsSince(start);
-    out("load_seconds", seconds);
-    out("load_peak_kb", peakRssKb());
-    out("load_rows", range.isValid() ? range.rowCount() : 0);
-    out("load_columns", range.isValid() ? range.columnCount() : 0);
+    out(key("seconds"), seconds);
+    out(key("peak_kb"), peakRssKb());
+    out(key("rows"), range.isValid() ? range.rowCount() : 0);
+    out(key("columns"), range.isValid() ? range.columnCount() : 0);
     if (!xlsx.isLoaded() || !selected || !range.isValid()) {
-        std::printf("load_error workbook-not-loaded\n");
+        std::printf("%s workbook-not-loaded\n", key("error").constData());
         return 1;
     }
     return 0;
@@ -426,8 +433,8 @@ int main(int argc, char **argv)
     const QByteArray mode = argc > 1 ? argv[1] : "";
     if (mode == "peer" && argc >= 4)
         return peer(argv[2], argv + 3);
-    if (mode == "load" && argc == 4)
-        return load(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if ((mode == "load" || mode == "loadxls") && argc == 4)
+        return load(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), argv[1]);
     if (mode == "saveback" && argc == 5)
         return saveBack(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
 

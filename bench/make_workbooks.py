@@ -7,13 +7,18 @@
                      readSheetRecords builds them
   payloads_zint.txt  the payloads alone, one a line (zint --batch input)
   load_100000.xlsx   sheet "board_list", 100,000 rows x 8 columns
+  load_60001.xls     sheet "board_list", 60,001 rows x 8 columns (the
+                     header and 60,000 rows), saved as .xls by LibreOffice
   saveback_100000.xlsx sheets "notes" (active and selected) and, last,
                      "device_list" with 100,000 device rows, so that saving
                      it back with the last sheet selected edits both
 """
 import datetime
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 import openpyxl
@@ -65,6 +70,16 @@ def write_load(path, count):
     wb.save(path)
 
 
+def write_load_xls(path, count):
+    """The load workbook of count rows, saved by LibreOffice as .xls."""
+    with tempfile.TemporaryDirectory() as tmp:
+        source = os.path.join(tmp, os.path.splitext(os.path.basename(path))[0] + ".xlsx")
+        write_load(source, count)
+        subprocess.run(["soffice", "-env:UserInstallation=file://" + os.path.join(tmp, "profile"), "--headless",
+                        "--convert-to", "xls", "--outdir", tmp, source], check=True, stdout=subprocess.DEVNULL)
+        shutil.copyfile(os.path.splitext(source)[0] + ".xls", path)
+
+
 def write_saveback(path, count):
     wb = openpyxl.Workbook(write_only=True)
     notes = wb.create_sheet("notes")
@@ -94,6 +109,7 @@ def main():
             f.write(payload + "\n")
     write_device(os.path.join(out, "device_warmup.xlsx"), 200, "WARM")
     write_load(os.path.join(out, "load_100000.xlsx"), 100000)
+    write_load_xls(os.path.join(out, "load_60001.xls"), 60000)
     write_saveback(os.path.join(out, "saveback_100000.xlsx"), 100000)
 
 

@@ -3,11 +3,11 @@
 # Usage: scripts/install-deps.sh build|run|test|fixtures|bench
 set -euo pipefail
 
-build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev libfreexl-dev)
+build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev)
 run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
-test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
-fixtures=(python3-openpyxl libreoffice-calc python3-uno)
-bench=("${build[@]}" zint valgrind time python3-openpyxl)
+test=("${build[@]}" zbar-tools python3-openpyxl python3-xlrd xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
+fixtures=(python3-openpyxl libreoffice-calc python3-uno gnumeric locales)
+bench=("${build[@]}" zint valgrind time python3-openpyxl libreoffice-calc)
 
 case "${1:-}" in
     build) wanted=("${build[@]}") ;;

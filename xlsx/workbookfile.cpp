@@ -1,7 +1,7 @@
 #include "workbookfile.h"
 
 #include "csvreader.h"
-#include "xlsprocess.h"
+#include "xls/xlsreader.h"
 
 #include "core/regularfile.h"
 
@@ -28,16 +28,10 @@ std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error
     if (!openRegularFile(&file, error))
         return nullptr;
     const QByteArray head = file.peek(8);
-    if (head == QByteArray::fromRawData(CompoundFileSignature, 8)) {
-        file.close();
-        std::unique_ptr<Workbook> book = readXlsApart(path);
-        if (!book)
-            setReadError(error, ReadError::at(ReadError::DamagedCompoundFile));
-        return book;
-    }
+    const bool compound = head == QByteArray::fromRawData(CompoundFileSignature, 8);
     const QFileInfo info(path);
-    const bool csv = !isZip(head) && info.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
-    if (!csv && !isZip(head)) {
+    const bool csv = !isZip(head) && !compound && info.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
+    if (!csv && !isZip(head) && !compound) {
         setReadError(error, ReadError::at(ReadError::NotWorkbook));
         return nullptr;
     }
@@ -54,6 +48,8 @@ std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error
         return nullptr;
     }
     file.close();
+    if (compound)
+        return readXls(bytes, error);
     return csv ? readCsv(bytes, info.completeBaseName(), error) : readWorkbook(bytes, error);
 }
 

@@ -5,11 +5,11 @@
 namespace QXlsx {
 
 // One cell present in a worksheet. Its value is one of
-//   double     a number (dates too, as the serial number stored);
+//   double     a number (dates too, as the serial number stored; a t="d"
+//              ISO 8601 date, date-time or time of day as the serial number
+//              it stands for in the workbook's date system);
 //   QString    a shared, inline or formula string, or an error such as "#DIV/0!";
 //   bool       a boolean;
-//   QDateTime  a t="d" date or date-time (a date alone at midnight);
-//   QTime      a t="d" time of day;
 //   invalid    no value: the cell element holds none, or one that does not
 //              read under its type (an empty <v/>, a shared string index out
 //              of range, text in a number cell, an unknown type).

@@ -1,6 +1,7 @@
 // Reads the parts of a workbook package: relationships, the workbook part, the
 // shared strings and each worksheet's cells.
 
+#include "dateserial.h"
 #include "xlsxworkbook.h"
 #include "xlsxxml.h"
 
@@ -389,25 +390,31 @@ bool parseCellType(std::string_view t, CellType *type)
     return true;
 }
 
-// A t="d" value: an ISO 8601 date-time or date (a QDateTime, midnight for a
-// date), a time of day (a QTime), or a serial number as in other cells.
-QVariant dateValue(std::string_view text)
+// A t="d" value, an ISO 8601 date, date-time or time of day, as the serial
+// number a spreadsheet shows for it in the workbook's date system: the time
+// of day is the fraction, a time zone is left out (the time stays as
+// written). A serial number reads as in other cells.
+QVariant dateValue(std::string_view text, bool date1904)
 {
     text = trimmed(text);
     const QString iso = QString::fromLatin1(text.data(), int(text.size()));
-    QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
-    if (when.isValid())
-        return when;
-    const QDate day = QDate::fromString(iso, Qt::ISODate);
-    if (day.isValid())
-        return QDateTime(day, QTime(0, 0));
-    const QTime time = QTime::fromString(iso.startsWith(QLatin1Char('T')) ? iso.mid(1) : iso, Qt::ISODateWithMs);
-    if (time.isValid())
-        return time;
+    QDate day = QDate::fromString(iso, Qt::ISODate);
+    QTime time(0, 0);
+    const QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (when.isValid()) {
+        day = when.date();
+        time = when.time();
+    } else if (!day.isValid()) {
+        time = QTime::fromString(iso.startsWith(QLatin1Char('T')) ? iso.mid(1) : iso, Qt::ISODateWithMs);
+        double serial;
+        if (time.isValid())
+            return time.msecsSinceStartOfDay() / 86400000.0;
+        return parseDouble(text, &serial) ? QVariant(serial) : QVariant();
+    }
     double serial;
-    if (parseDouble(text, &serial))
-        return serial;
-    return QVariant();
+    if (!dateSerial(day.year(), day.month(), day.day(), date1904, &serial))
+        return QVariant();
+    return serial + time.msecsSinceStartOfDay() / 86400000.0;
 }
 
 // Notes what the sheetView elements of the first workbook view say, fed the
@@ -464,8 +471,8 @@ bool readViews(XmlReader &x, Sheet *sheet)
 class SheetParser
 {
 public:
-    SheetParser(Sheet *sheet, const QVector<QString> &strings, ReadBudget &budget)
-        : m_sheet(sheet), m_strings(strings), m_budget(budget), m_views(sheet)
+    SheetParser(Sheet *sheet, const QVector<QString> &strings, ReadBudget &budget, bool date1904)
+        : m_sheet(sheet), m_strings(strings), m_budget(budget), m_date1904(date1904), m_views(sheet)
     {
     }
 
@@ -629,7 +636,7 @@ private:
                 return QString::fromUtf8(m_value.data(), int(m_value.size()));
             return QVariant();
         case CellType::Date:
-            return m_hasValue ? dateValue(text) : QVariant();
+            return m_hasValue ? dateValue(text, m_date1904) : QVariant();
         case CellType::Unknown:
             return QVariant();
         }
@@ -661,6 +668,7 @@ private:
     Sheet *m_sheet;
     const QVector<QString> &m_strings;
     ReadBudget &m_budget;
+    const bool m_date1904;
 
     bool m_inData = false;
     bool m_inRow = false;
@@ -914,7 +922,7 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes, ReadError *error
             return parts.missing(name);
         sheet.worksheet = true;
         sheet.entry = entry;
-        SheetParser parser(&sheet, strings, parts.budget());
+        SheetParser parser(&sheet, strings, parts.budget(), info.date1904);
         if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parser.parse(x); }))
             return nullptr;
     }

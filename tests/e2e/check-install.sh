@@ -18,14 +18,10 @@ png=$prefix/share/icons/hicolor/256x256/apps/kestrova.png
 [[ -f $program && -x $program ]] || fail "no executable $program"
 ok "bin/kestrova"
 
-# The program runs this one to read .xls workbooks.
-helper=$prefix/libexec/kestrova/kestrova-xls
-[[ -f $helper && -x $helper ]] || fail "no executable $helper"
-sheets=$(mktemp)
-trap 'rm -f "$sheets"' EXIT
-"$helper" "$(dirname "$0")/../batch/fixtures/worked.xls" "$sheets" || fail "$helper cannot read worked.xls"
-[[ -s $sheets ]] || fail "$helper wrote nothing for worked.xls"
-ok "libexec/kestrova/kestrova-xls"
+# .xls workbooks are read in the program itself: no helper program, no FreeXL.
+[[ ! -e $prefix/libexec/kestrova ]] || fail "a helper program is installed under libexec/kestrova"
+if ldd "$program" | grep -i freexl >/dev/null; then fail "$program is linked with FreeXL"; fi
+ok "no .xls helper program"
 
 [[ -f $desktop ]] || fail "no $desktop"
 report=$(desktop-file-validate "$desktop") || fail "desktop-file-validate rejects $desktop: $report"

@@ -168,8 +168,9 @@ void TestXlsxReader::handEditedCellsAndStrings()
     QCOMPARE(valueAt(doc, 3, 2), QVariant(QStringLiteral("abcd")));
     QCOMPARE(valueAt(doc, 3, 3), QVariant(QStringLiteral("#DIV/0!")));
     QCOMPARE(valueAt(doc, 3, 4), QVariant(false));
-    QCOMPARE(valueAt(doc, 3, 5), QVariant(QDateTime(QDate(2024, 2, 29), QTime(13, 45, 30), Qt::UTC)));
-    QCOMPARE(valueAt(doc, 3, 6).toDateTime(), QDateTime(QDate(1999, 12, 31), QTime(0, 0)));
+    // ISO dates are serial numbers, the time of day as written the fraction.
+    QCOMPARE(valueAt(doc, 3, 5), QVariant(45351 + (13 * 3600 + 45 * 60 + 30) / 86400.0));
+    QCOMPARE(valueAt(doc, 3, 6), QVariant(36525.0));
     QCOMPARE(valueAt(doc, 3, 7), QVariant(2.0));
     QVERIFY(doc.cellAt(3, 8));
     QVERIFY(!doc.cellAt(3, 8)->value().isValid());
@@ -218,6 +219,15 @@ void TestXlsxReader::date1904()
     // 2024-01-01 counted from 1904-01-01; no translation to dates.
     QCOMPARE(valueAt(doc, 1, 1), QVariant(43830.0));
     QVERIFY(!QXlsx::Document(fixture(QStringLiteral("libreoffice.xlsx"))).isDate1904());
+
+    // An ISO date there is the same day's serial of that system.
+    QTemporaryDir dir;
+    const QString iso = dir.filePath(QStringLiteral("iso1904.xlsx"));
+    QVERIFY(editZip(fixture(QStringLiteral("date1904.xlsx")), iso, QStringLiteral("xl/worksheets/sheet1.xml"),
+                    worksheet("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-01-01T06:00:00</v></c></row>")));
+    QXlsx::Document edited(iso);
+    QVERIFY(edited.isDate1904());
+    QCOMPARE(valueAt(edited, 1, 1), QVariant(43830.25));
 }
 
 void TestXlsxReader::cachedFormulaResultsFromCalc()
