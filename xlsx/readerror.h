@@ -81,6 +81,21 @@ struct ReadError
     static qint64 limitValue(Limit limit);
 };
 
+// Why Document::saveAs wrote nothing.
+struct SaveError
+{
+    enum Kind {
+        None,
+        NotPackage, // only an .xlsx package is written back
+        NotEditable, // a part does not take the selection edit
+        Changed, // the file no longer holds what was read from it
+        NotRegularFile,
+        CannotWrite, // read-only, disk full, no such folder; detail says why
+    };
+    Kind kind = None;
+    QString detail; // the system's reason, where there is one
+};
+
 // The error, if any, that the readers left; sets *out only once.
 inline void setReadError(ReadError *out, const ReadError &error)
 {

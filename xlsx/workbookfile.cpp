@@ -1,8 +1,10 @@
 #include "workbookfile.h"
 
-#include "csvreader.h"
+#include "csv/csvreader.h"
 #include "xls/xlsreader.h"
+#include "xlsx/workbookreader.h"
 
+#include "core/limits.h"
 #include "core/regularfile.h"
 
 #include <QFile>

@@ -2,7 +2,8 @@
 
 // Opens a workbook file of whichever kind its content shows.
 
-#include "xlsxworkbook.h"
+#include "core/workbook.h"
+#include "readerror.h"
 
 #include <QString>
 

@@ -1,12 +1,8 @@
 #include "xlsxdocument.h"
 
-#include "xlsxsavetarget.h"
 #include "workbookfile.h"
-#include "xlsxworkbook.h"
-#include "zip/zipwriter.h"
+#include "xlsx/xlsxsave.h"
 
-#include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 
 namespace QXlsx {
@@ -14,6 +10,7 @@ namespace QXlsx {
 struct Document::Private
 {
     std::unique_ptr<detail::Workbook> book;
+    detail::XlsxBook *package = nullptr; // book, when it came from an .xlsx
     ReadError error;
     QString path;
     mutable SaveError saveError;
@@ -29,6 +26,7 @@ Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), 
 {
     d->path = xlsxName;
     d->book = detail::readWorkbookFile(xlsxName, &d->error);
+    d->package = dynamic_cast<detail::XlsxBook *>(d->book.get());
     if (d->book) {
         const int active = d->book->activeTab;
         d->selected = active < int(d->book->sheets.size()) ? active : 0;
@@ -49,7 +47,7 @@ ReadError Document::readError() const
 
 bool Document::isPackage() const
 {
-    return d->book && d->book->workbookEntry >= 0;
+    return d->package != nullptr;
 }
 
 bool Document::isDate1904() const
@@ -96,29 +94,14 @@ Cell *Document::cellAt(int row, int column) const
 bool Document::saveAs(const QString &xlsxName) const
 {
     d->saveError = SaveError();
-    if (!isPackage()) {
+    if (!d->package) {
         d->saveError.kind = SaveError::NotPackage;
         return false;
     }
-    detail::Workbook &book = *d->book;
-
-    std::map<int, QByteArray> replacements;
-    if (!detail::selectionEdits(book, d->selected, &replacements)) {
-        d->saveError.kind = SaveError::NotEditable;
-        return false;
-    }
-
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    if (!detail::writePackage(book.package.bytes(), book.package.layout(), replacements, &buffer)) {
-        d->saveError.kind = SaveError::NotEditable;
-        return false;
-    }
-    buffer.close();
     // Over the file it came from, the file must still be what was read.
-    const bool source = QFileInfo(xlsxName).canonicalFilePath() == QFileInfo(d->path).canonicalFilePath()
-        && QFileInfo::exists(xlsxName);
-    return detail::writeOver(xlsxName, buffer.data(), source ? &book.package.bytes() : nullptr, &d->saveError);
+    const bool overSource = QFileInfo::exists(xlsxName)
+        && QFileInfo(xlsxName).canonicalFilePath() == QFileInfo(d->path).canonicalFilePath();
+    return detail::saveBook(*d->package, d->selected, xlsxName, overSource, &d->saveError);
 }
 
 SaveError Document::saveError() const

@@ -11,21 +11,6 @@
 
 namespace QXlsx {
 
-// Why saveAs wrote nothing.
-struct SaveError
-{
-    enum Kind {
-        None,
-        NotPackage, // only an .xlsx package is written back
-        NotEditable, // a part does not take the selection edit
-        Changed, // the file no longer holds what was read from it
-        NotRegularFile,
-        CannotWrite, // read-only, disk full, no such folder; detail says why
-    };
-    Kind kind = None;
-    QString detail; // the system's reason, where there is one
-};
-
 // A workbook read from disk: an .xlsx package, an .xls workbook or a CSV text.
 // A file that cannot be read as a workbook gives a document that is not loaded
 // and has no sheets; it is never touched.

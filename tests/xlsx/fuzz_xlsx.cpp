@@ -18,10 +18,16 @@
 // their central record's.
 
 #include "cfb/compoundfile.h"
+#include "core/limits.h"
 #include "compoundfilewriter.h"
-#include "csvreader.h"
+#include "csv/csvreader.h"
 #include "xls/xlsreader.h"
-#include "xlsxworkbook.h"
+#include "xlsx/bookview.h"
+#include "xlsx/partreader.h"
+#include "xlsx/selection.h"
+#include "xlsx/sheetview.h"
+#include "xlsx/workbookreader.h"
+#include "xlsx/xlsxbook.h"
 #include "zip/zipentryreader.h"
 #include "zip/zipwriter.h"
 #include "zipbuilder.h"
@@ -180,7 +186,7 @@ void readCsvText(const QByteArray &input)
     if (!book)
         return;
     check(book->sheets.size() == 1 && book->sheets[0].name == QLatin1String("device"), "one sheet named after the file");
-    check(book->sheets[0].worksheet && book->workbookEntry < 0 && !book->date1904, "CSV workbook");
+    check(book->sheets[0].worksheet && !dynamic_cast<XlsxBook *>(book.get()) && !book->date1904, "CSV workbook");
     checkSheets(*book);
 }
 
@@ -195,7 +201,7 @@ void readXlsFile(const QByteArray &input)
         return;
     }
     check(error.isNull(), ".xls read with an error");
-    check(book->workbookEntry < 0, ".xls workbook");
+    check(!dynamic_cast<XlsxBook *>(book.get()), ".xls workbook");
     checkSheets(*book);
     size_t cells = 0;
     for (const Sheet &sheet : book->sheets) {
@@ -261,14 +267,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
     if (mode == 0)
         checkZip(bytes);
-    std::unique_ptr<Workbook> book = readWorkbook(bytes);
+    std::unique_ptr<XlsxBook> book = readWorkbook(bytes);
     if (!book)
         return 0;
     checkSheets(*book);
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
-    if (inflatePart(*book, book->workbookEntry, limits::OtherPartBytes, &xml))
+    if (inflatePart(book->package, book->workbookEntry, limits::OtherPartBytes, &xml))
         checkEdit(xml, tab);
 
     QBuffer same;
@@ -282,11 +288,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     out.open(QIODevice::WriteOnly);
     if (selectionEdits(*book, tab, &replacements)
         && writePackage(book->package.bytes(), book->package.layout(), replacements, &out)) {
-        std::unique_ptr<Workbook> again = readWorkbook(out.data());
+        std::unique_ptr<XlsxBook> again = readWorkbook(out.data());
         check(again != nullptr, "written package does not load");
         for (const auto &replaced : replacements) {
             QByteArray written;
-            check(inflatePart(*again, replaced.first, limits::SheetPartBytes, &written) && written == replaced.second,
+            check(inflatePart(again->package, replaced.first, limits::SheetPartBytes, &written) && written == replaced.second,
                   "replaced part not as given");
         }
         check(again->sheets.size() == book->sheets.size(), "sheets lost");

@@ -3,7 +3,7 @@
 #include "batch/sheetrecords.h"
 #include "xlsxdocument.h"
 #include "xlsxtestutil.h"
-#include "csvreader.h"
+#include "csv/csvreader.h"
 
 #include <QTemporaryDir>
 #include <QTextCodec>

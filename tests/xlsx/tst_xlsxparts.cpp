@@ -2,8 +2,13 @@
 // selected-tab edit of a sheet part, on their own.
 
 #include "xlsxtestutil.h"
-#include "xlsxworkbook.h"
-#include "xlsxxml.h"
+#include "xlsx/bookview.h"
+#include "xlsx/partreader.h"
+#include "xlsx/selection.h"
+#include "xlsx/sheetview.h"
+#include "xlsx/workbookreader.h"
+#include "xlsx/xlsxbook.h"
+#include "xml/xmlreader.h"
 #include "zip/zipentryreader.h"
 
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 #include "unprivileged.h"
 #include "xlsxdocument.h"
 #include "xlsxtestutil.h"
-#include "xlsxworkbook.h"
+#include "xlsx/xlsxbook.h"
 #include "zipbuilder.h"
 
 #include <QDir>

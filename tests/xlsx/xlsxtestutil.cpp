@@ -1,7 +1,12 @@
 #include "xlsxtestutil.h"
 
 #include "xlsxdocument.h"
-#include "xlsxworkbook.h"
+#include "xlsx/bookview.h"
+#include "xlsx/partreader.h"
+#include "xlsx/selection.h"
+#include "xlsx/sheetview.h"
+#include "xlsx/workbookreader.h"
+#include "xlsx/xlsxbook.h"
 #include "zip/zipentryreader.h"
 #include "zipbuilder.h"
 

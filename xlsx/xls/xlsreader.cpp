@@ -1,6 +1,7 @@
 #include "xls/xlsreader.h"
 
 #include "cfb/compoundfile.h"
+#include "core/limits.h"
 #include "core/readbudget.h"
 #include "xls/biffrecords.h"
 

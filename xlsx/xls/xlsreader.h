@@ -3,7 +3,8 @@
 // .xls workbooks: Excel 97-2003 (BIFF8, the "Workbook" stream of a compound
 // file) and Excel 5.0/95 (BIFF5 and BIFF7, the "Book" stream).
 
-#include "xlsxworkbook.h"
+#include "core/workbook.h"
+#include "readerror.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "zipentryreader.h"
+#include "zip/zipentryreader.h"
 
 #include "core/limits.h"
 

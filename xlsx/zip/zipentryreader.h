@@ -3,7 +3,8 @@
 // Reads the data of one zip entry, a chunk at a time, so that a part is parsed
 // as it is inflated and never needs to be held whole.
 
-#include "ziplayout.h"
+#include "core/chunksource.h"
+#include "zip/ziplayout.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -20,7 +21,7 @@ namespace detail {
 // stored bytes past limits::InflateRatioFrom (the bytes that come out are
 // counted; the sizes in the headers are not trusted for that). At the end of
 // the data the CRC-32 and both sizes must be the central record's.
-class EntryReader
+class EntryReader : public ChunkSource
 {
 public:
     enum Failure {
@@ -33,13 +34,13 @@ public:
     };
 
     EntryReader(const QByteArray &bytes, const ZipEntryLayout &entry, qint64 cap);
-    ~EntryReader();
+    ~EntryReader() override;
     EntryReader(const EntryReader &) = delete;
     EntryReader &operator=(const EntryReader &) = delete;
 
     // Next chunk into *chunk; false at the end of the entry or on failure.
-    bool next(QByteArray *chunk);
-    bool failed() const { return m_failure != NoFailure; }
+    bool next(QByteArray *chunk) override;
+    bool failed() const override { return m_failure != NoFailure; }
     Failure failure() const { return m_failure; }
     // Where in the zip the failure was found: the data for a stream that does
     // not inflate, else the entry's local header.

@@ -1,4 +1,4 @@
-#include "ziplayout.h"
+#include "zip/ziplayout.h"
 
 #include "core/limits.h"
 

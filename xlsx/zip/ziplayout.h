@@ -4,7 +4,7 @@
 // through, and what a save copies as it is. Every offset and length is
 // checked against the bytes, and each local header against its central record.
 
-#include "zipformat.h"
+#include "zip/zipformat.h"
 
 #include "readerror.h"
 

@@ -1,4 +1,4 @@
-#include "zipwriter.h"
+#include "zip/zipwriter.h"
 
 #include <QIODevice>
 #include <QtEndian>

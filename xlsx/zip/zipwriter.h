@@ -2,7 +2,7 @@
 
 // Writes a package back out, changing only the parts that were edited.
 
-#include "ziplayout.h"
+#include "zip/ziplayout.h"
 
 #include <QByteArray>
 

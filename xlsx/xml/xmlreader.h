@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@
 namespace QXlsx {
 namespace detail {
 
-class EntryReader;
+class ChunkSource;
 
 class XmlReader
 {
@@ -22,7 +23,7 @@ public:
     enum Token { StartElement, EndElement, Text, EndDocument, Invalid };
 
     explicit XmlReader(const QByteArray &document);
-    explicit XmlReader(EntryReader *source);
+    explicit XmlReader(ChunkSource *source);
 
     // The next token. Text outside the root element, comments and processing
     // instructions are skipped; an empty element gives a start and an end.
@@ -40,6 +41,10 @@ public:
     bool attribute(const char *name, QString *value) const;
     // The attribute with this local name whose prefix is bound to one of namespaces.
     bool attribute(const char *const *namespaces, int count, const char *local, std::string *value) const;
+
+    // How far into the document reading has got, in bytes (of its UTF-8
+    // form, for a document converted from another encoding).
+    qint64 offset() const { return m_dropped + qint64(m_pos); }
 
     // Appends the text just read (references resolved, line ends normalised).
     void appendText(std::string *out) const;
@@ -68,9 +73,10 @@ private:
     void decodeValue(const Attribute &a, std::string *out) const;
     const std::string *namespaceUri(const char *prefix, size_t length) const;
 
-    EntryReader *m_source = nullptr;
+    ChunkSource *m_source = nullptr;
     std::string m_buf;
     size_t m_pos = 0;
+    qint64 m_dropped = 0; // bytes read and let go before m_buf
     bool m_eof = false;
     bool m_failed = false;
     bool m_started = false;

@@ -1,6 +1,11 @@
 // Which tab a saved workbook opens on, and the part edits that make it so.
 
-#include "xlsxworkbook.h"
+#include "xlsx/selection.h"
+
+#include "core/limits.h"
+#include "xlsx/bookview.h"
+#include "xlsx/partreader.h"
+#include "xlsx/sheetview.h"
 
 #include <algorithm>
 
@@ -36,14 +41,14 @@ int activeTabFor(const Workbook &book, int selected)
     return selected; // none is visible
 }
 
-bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *replacements)
+bool selectionEdits(XlsxBook &book, int selected, std::map<int, QByteArray> *replacements)
 {
     const int tab = activeTabFor(book, selected);
     if (tab < 0 || tab >= int(book.sheets.size()))
         return false;
     bool othersSelected = false;
     for (size_t i = 0; i < book.sheets.size(); ++i)
-        othersSelected = othersSelected || (int(i) != tab && book.sheets[i].tabSelected);
+        othersSelected = othersSelected || (int(i) != tab && book.parts[i].tabSelected);
     if (tab == book.activeTab && !othersSelected)
         return true;
 
@@ -53,13 +58,13 @@ bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *rep
         QByteArray xml, edited;
         int readTab = -1;
         int readFirst = -1;
-        if (!inflatePart(book, book.workbookEntry, limits::OtherPartBytes, &xml) || !markActiveTab(xml, tab, first, &edited)
+        if (!inflatePart(book.package, book.workbookEntry, limits::OtherPartBytes, &xml) || !markActiveTab(xml, tab, first, &edited)
             || !readBookView(edited, &readTab, &readFirst) || readTab != tab || readFirst != first)
             return false;
         (*replacements)[book.workbookEntry] = std::move(edited);
     }
     for (size_t i = 0; i < book.sheets.size(); ++i) {
-        const Sheet &sheet = book.sheets[i];
+        const SheetPart &sheet = book.parts[i];
         const bool active = int(i) == tab;
         // The active tab gets tabSelected where it has a view to carry it.
         if (sheet.entry < 0 || (active ? !sheet.hasView || sheet.tabSelected : !sheet.tabSelected))
@@ -69,7 +74,7 @@ bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *rep
         QByteArray xml, edited;
         bool hasView = false;
         bool isSelected = false;
-        if (!inflatePart(book, sheet.entry, limits::SheetPartBytes, &xml) || !markTabSelected(xml, active, &edited)
+        if (!inflatePart(book.package, sheet.entry, limits::SheetPartBytes, &xml) || !markTabSelected(xml, active, &edited)
             || !readTabSelected(edited, &hasView, &isSelected) || isSelected != active)
             return false;
         (*replacements)[sheet.entry] = std::move(edited);

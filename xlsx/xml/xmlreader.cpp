@@ -1,6 +1,6 @@
-#include "xlsxxml.h"
+#include "xml/xmlreader.h"
 
-#include "zip/zipentryreader.h"
+#include "core/chunksource.h"
 
 #include <QTextCodec>
 
@@ -193,7 +193,7 @@ bool resolve(const char *p, size_t n, std::string *out, bool attribute, bool cda
 
 XmlReader::XmlReader(const QByteArray &document) : m_buf(document.constData(), size_t(document.size())), m_eof(true) {}
 
-XmlReader::XmlReader(EntryReader *source) : m_source(source) {}
+XmlReader::XmlReader(ChunkSource *source) : m_source(source) {}
 
 bool XmlReader::fill()
 {
@@ -201,6 +201,7 @@ bool XmlReader::fill()
         return false;
     if (m_pos > 0) {
         m_buf.erase(0, m_pos);
+        m_dropped += qint64(m_pos);
         m_pos = 0;
     }
     // Grows by at least what is held, so a token spanning many chunks is rescanned

@@ -1,6 +1,4 @@
-#include "xlsxsavetarget.h"
-
-#include "xlsxdocument.h"
+#include "core/replacefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -365,7 +363,7 @@ bool replace(const QString &target, const QByteArray &bytes, const QByteArray *e
 
 } // namespace
 
-bool writeOver(const QString &path, const QByteArray &bytes, const QByteArray *expected, SaveError *error)
+bool replaceFile(const QString &path, const QByteArray &bytes, const QByteArray *expected, SaveError *error)
 {
     SaveError ignored;
     if (!error)

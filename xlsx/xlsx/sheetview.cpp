@@ -2,8 +2,9 @@
 // place: only the sheetView start tags of the first workbook view change, so
 // every other byte of the part stays as it was.
 
-#include "xlsxtags.h"
-#include "xlsxworkbook.h"
+#include "xlsx/sheetview.h"
+
+#include "xml/tageditor.h"
 
 namespace QXlsx {
 namespace detail {

@@ -2,8 +2,9 @@
 // only the workbookView start tag changes (or a bookViews element is added), so
 // every other byte of the part stays as it was.
 
-#include "xlsxtags.h"
-#include "xlsxworkbook.h"
+#include "xlsx/bookview.h"
+
+#include "xml/tageditor.h"
 
 namespace QXlsx {
 namespace detail {

@@ -1,7 +1,8 @@
-#include "csvreader.h"
+#include "csv/csvreader.h"
 
-#include "dateserial.h"
+#include "core/dateserial.h"
 
+#include "core/limits.h"
 #include "core/readbudget.h"
 
 #include <QLocale>

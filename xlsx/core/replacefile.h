@@ -2,13 +2,12 @@
 
 // Writing a finished file over the one the user chose.
 
+#include "readerror.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace QXlsx {
-
-struct SaveError;
-
 namespace detail {
 
 // Replaces the file at path with bytes, all at once: the old file stays byte
@@ -20,7 +19,7 @@ namespace detail {
 // group as far as the user may set them, its extended attributes and access
 // list, and never a wider mode. False, with the reason in *error, when the
 // file was not replaced.
-bool writeOver(const QString &path, const QByteArray &bytes, const QByteArray *expected, SaveError *error);
+bool replaceFile(const QString &path, const QByteArray &bytes, const QByteArray *expected, SaveError *error);
 
 } // namespace detail
 } // namespace QXlsx

@@ -1,4 +1,4 @@
-#include "xlsxtags.h"
+#include "xml/tageditor.h"
 
 #include <algorithm>
 

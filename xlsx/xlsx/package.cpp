@@ -1,4 +1,4 @@
-#include "xlsxpackage.h"
+#include "xlsx/package.h"
 
 namespace QXlsx {
 namespace detail {

@@ -2,7 +2,8 @@
 
 // Comma-separated text (RFC 4180) read as a workbook of one sheet.
 
-#include "xlsxworkbook.h"
+#include "core/workbook.h"
+#include "readerror.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "dateserial.h"
+#include "core/dateserial.h"
 
 #include <QDate>
 

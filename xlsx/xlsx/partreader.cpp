@@ -1,0 +1,46 @@
+#include "xlsx/partreader.h"
+
+#include <QUrl>
+
+namespace QXlsx {
+namespace detail {
+
+ReadError entryError(const EntryReader &entry, bool partCap, const QString &part)
+{
+    switch (entry.failure()) {
+    case EntryReader::PastCap:
+        return ReadError::reached(partCap ? ReadError::PartBytes : ReadError::InflatedBytes, part);
+    case EntryReader::PastRatio:
+        return ReadError::reached(ReadError::InflateRatio, part);
+    case EntryReader::Encrypted:
+        return ReadError::at(ReadError::Encrypted, part, entry.failureOffset());
+    case EntryReader::NoFailure:
+    case EntryReader::Damaged:
+    case EntryReader::Unsupported:
+        break;
+    }
+    return ReadError::at(ReadError::DamagedZip, part, entry.failureOffset());
+}
+
+int findPart(const Package &package, const QString &name)
+{
+    if (name.isEmpty())
+        return -1;
+    const int index = package.find(name);
+    if (index >= 0 || !name.contains(QLatin1Char('%')))
+        return index;
+    return package.find(QUrl::fromPercentEncoding(name.toUtf8()));
+}
+
+bool inflatePart(const Package &package, int entry, qint64 cap, QByteArray *xml)
+{
+    EntryReader reader(package.bytes(), package.entry(entry), cap);
+    QByteArray chunk;
+    xml->clear();
+    while (reader.next(&chunk))
+        xml->append(chunk);
+    return !reader.failed();
+}
+
+} // namespace detail
+} // namespace QXlsx
