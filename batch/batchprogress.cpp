@@ -2,73 +2,130 @@
 
 #include "ui/stylesheet.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
+
 constexpr qint64 showAfterMs = 500;
 constexpr qint64 updateEveryMs = 40;
+
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
 }
+
+} // namespace
 
 BatchProgress::BatchProgress(QWidget *window)
     : m_window(window)
 {
+    m_window->installEventFilter(this);
     m_run.start();
 }
 
-BatchProgress::~BatchProgress() = default;
-
-void BatchProgress::startSheet(const QString &sheet)
+BatchProgress::~BatchProgress()
 {
-    m_sheet = sheet;
-    m_records = 0;
-    m_written = 0;
+    finish();
+    m_window->removeEventFilter(this);
 }
 
-void BatchProgress::setRecords(int records)
+void BatchProgress::recordDone()
 {
-    m_records = records;
-    update();
-}
-
-void BatchProgress::recordWritten()
-{
-    ++m_written;
-    if (m_run.elapsed() - m_lastUpdate >= updateEveryMs || m_written == m_records)
+    ++m_done;
+    if (m_run.elapsed() - m_lastUpdate >= updateEveryMs || m_done == m_total)
         update();
 }
 
 void BatchProgress::update()
 {
     const qint64 now = m_run.elapsed();
-    if (now < showAfterMs)
-        return;
     m_lastUpdate = now;
-    if (!m_dialog) {
-        m_dialog.reset(new QDialog(m_window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint));
-        m_dialog->setObjectName(QStringLiteral("batchProgress"));
-        m_dialog->setStyleSheet(QString::fromLatin1(progressStyleSheet));
-        m_dialog->setWindowTitle(QStringLiteral("二维码生成中"));
-        m_dialog->setWindowModality(Qt::WindowModal);
-        m_dialog->setMinimumWidth(320);
-        auto *layout = new QVBoxLayout(m_dialog.get());
-        m_label = new QLabel(m_dialog.get());
-        m_bar = new QProgressBar(m_dialog.get());
-        layout->addWidget(m_label);
-        layout->addWidget(m_bar);
-        m_dialog->show();
+    if (now >= showAfterMs && !m_dialog && !m_cancelled)
+        show();
+    if (m_dialog) {
+        m_label->setText(QStringLiteral("%1\n%2 / %3").arg(m_sheet).arg(m_done).arg(m_total));
+        m_bar->setRange(0, qMax(m_total, 1));
+        m_bar->setValue(m_total ? m_done : 1);
     }
-    m_label->setText(QStringLiteral("%1\n%2 / %3").arg(m_sheet).arg(m_written).arg(m_records));
-    m_bar->setRange(0, qMax(m_records, 1));
-    m_bar->setValue(m_records ? m_written : 1);
-    // Paint only: input for the window waits until the run has ended.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Before the dialog is up, nothing the user does is handled yet; a
+    // request to close the window is, and cancels the run.
+    QCoreApplication::processEvents(m_guarding ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+}
+
+void BatchProgress::show()
+{
+    m_dialog.reset(new QDialog(m_window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                                             | Qt::WindowCloseButtonHint));
+    m_dialog->setObjectName(QStringLiteral("batchProgress"));
+    m_dialog->setStyleSheet(QString::fromLatin1(progressStyleSheet));
+    m_dialog->setWindowTitle(QStringLiteral("二维码生成中"));
+    m_dialog->setMinimumWidth(320);
+    auto *layout = new QVBoxLayout(m_dialog.get());
+    m_label = new QLabel(m_dialog.get());
+    m_bar = new QProgressBar(m_dialog.get());
+    auto *cancel = new QPushButton(QStringLiteral("取消"), m_dialog.get());
+    cancel->setAutoDefault(false);
+    layout->addWidget(m_label);
+    layout->addWidget(m_bar);
+    layout->addWidget(cancel, 0, Qt::AlignRight);
+    // The button, Escape and the close button all reject the dialog.
+    connect(cancel, &QPushButton::clicked, m_dialog.get(), &QDialog::reject);
+    connect(m_dialog.get(), &QDialog::rejected, this, [this] { m_cancelled = true; });
+    qApp->installEventFilter(this);
+    m_guarding = true;
+    m_dialog->show();
 }
 
 void BatchProgress::finish()
 {
+    if (m_guarding) {
+        qApp->removeEventFilter(this);
+        m_guarding = false;
+    }
     m_dialog.reset();
+}
+
+bool BatchProgress::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::Close) {
+        m_cancelled = m_closeRequested = true;
+        event->ignore();
+        return true;
+    }
+    // The window waits, as under a modal dialog, while its close button works.
+    if (m_guarding && isInput(event->type()) && watched->isWidgetType()) {
+        const QWidget *widget = static_cast<QWidget *>(watched);
+        return widget->window() != m_dialog.get();
+    }
+    return false;
 }

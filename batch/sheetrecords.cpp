@@ -4,7 +4,9 @@
 
 #include <QDate>
 #include <QDebug>
+#include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 const SheetLayout SheetLayout::device = {1, 2, {3, 4}, 0, true, "/装置检验二维码"};
@@ -47,21 +49,70 @@ QString serialDateText(double serial, bool date1904)
     return date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString();
 }
 
-CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout)
+namespace {
+
+// Rows and columns read: as many as column 1 and row 1 have cells from 2 on.
+struct Extent
 {
-    CodeMap codes;
+    int rows = 0;
+    int cols = 0;
+};
+
+Extent extentOf(const QXlsx::Document &xlsx)
+{
     const QXlsx::CellRange range = xlsx.dimension();
     if (!range.isValid())
-        return codes;
-    const int rows = countFrom2(xlsx, range.rowCount(), false);
-    const int cols = countFrom2(xlsx, range.columnCount(), true);
+        return {};
+    return {countFrom2(xlsx, range.rowCount(), false), countFrom2(xlsx, range.columnCount(), true)};
+}
+
+// The key of row r: the key column's text, and for boards "_" and the
+// suffix column's text when that column is read and holds a value.
+QString keyOf(const QXlsx::Document &xlsx, const SheetLayout &layout, int r, int cols)
+{
+    QString key;
+    if (const QXlsx::Cell *cell = xlsx.cellAt(r, layout.keyColumn))
+        key = cell->value().toString();
+    const int suffix = layout.keySuffixColumn;
+    if (suffix && suffix >= layout.firstPayloadColumn && suffix <= cols) {
+        const QXlsx::Cell *cell = xlsx.cellAt(r, suffix);
+        if (cell && cell->value().isValid())
+            key += QLatin1Char('_') + cell->value().toString();
+    }
+    return key;
+}
+
+bool hasText(const QXlsx::Cell *cell)
+{
+    return cell && !cell->value().toString().isEmpty();
+}
+
+void noteUnread(const QXlsx::Document &xlsx, const Extent &extent, SheetNotes *notes)
+{
+    const QXlsx::CellRange range = xlsx.dimension();
+    for (int r = std::max(extent.rows + 1, 2); r <= range.lastRow(); ++r)
+        if (hasText(xlsx.cellAt(r, 1)))
+            notes->unreadRows.append(r);
+    for (int j = std::max(extent.cols + 1, 2); j <= range.lastColumn(); ++j)
+        if (hasText(xlsx.cellAt(1, j)))
+            notes->unreadColumns.append(j);
+}
+
+} // namespace
+
+CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout, SheetNotes *notes)
+{
+    CodeMap codes;
+    const Extent extent = extentOf(xlsx);
+    const int rows = extent.rows;
+    const int cols = extent.cols;
     const bool date1904 = xlsx.isDate1904();
+    if (notes)
+        noteUnread(xlsx, extent, notes);
 
     for (int r = 2; r <= rows; ++r) {
-        QString key;
+        const QString key = keyOf(xlsx, layout, r, cols);
         QString payload;
-        if (const QXlsx::Cell *cell = xlsx.cellAt(r, layout.keyColumn))
-            key = cell->value().toString();
         for (int j = layout.firstPayloadColumn; j <= cols; ++j) {
             const QXlsx::Cell *cell = xlsx.cellAt(r, j);
             if (!cell)
@@ -75,16 +126,27 @@ CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout)
                 if (value.type() == QVariant::Double) {
                     const QString date = serialDateText(value.toDouble(), date1904);
                     payload += (date.isEmpty() ? value.toString() : date) + separator;
+                } else if (notes && value.type() == QVariant::String && !value.toString().isEmpty()) {
+                    notes->textDates.append({r, j, key});
                 }
             } else {
                 payload += value.toString() + separator;
             }
-            if (j == layout.keySuffixColumn)
-                key += QLatin1Char('_') + value.toString();
         }
         if (layout.logPayload)
             qDebug() << payload;
+        if (notes && key.isEmpty())
+            notes->emptyKeyRow = r;
         codes.insert(key, payload);
     }
     return codes;
+}
+
+int countSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout)
+{
+    const Extent extent = extentOf(xlsx);
+    QSet<QString> keys;
+    for (int r = 2; r <= extent.rows; ++r)
+        keys.insert(keyOf(xlsx, layout, r, extent.cols));
+    return keys.size();
 }

@@ -2,6 +2,8 @@
 
 #include "batch/codemap.h"
 
+#include <QVector>
+
 namespace QXlsx {
 class Document;
 }
@@ -20,8 +22,28 @@ struct SheetLayout
     static const SheetLayout board;
 };
 
-// The records of the sheet selected in xlsx.
-CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout);
+// What a sheet holds that its records leave out, for the user to hear of.
+struct SheetNotes
+{
+    struct TextDate
+    {
+        int row;
+        int column;
+        QString key; // of the row's record
+    };
+
+    QVector<int> unreadRows; // below the rows read, with a key in column 1
+    QVector<int> unreadColumns; // right of the columns read, with a header in row 1
+    QVector<TextDate> textDates; // date columns holding text, which adds nothing
+    int emptyKeyRow = 0; // the last row whose record has an empty key, if any
+};
+
+// The records of the sheet selected in xlsx; what they leave out into *notes.
+CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout, SheetNotes *notes = nullptr);
+
+// How many records readSheetRecords gives for the selected sheet (distinct
+// keys), without building them.
+int countSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout);
 
 // The calendar date (yyyy-MM-dd) of a spreadsheet serial day number.
 QString serialDateText(double serial, bool date1904);

@@ -5,6 +5,14 @@
 #include <QImage>
 #include <QRandomGenerator>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <system_error>
 
@@ -30,6 +38,35 @@ QString writtenPath(const QString &path)
     return info.filePath();
 }
 
+// Whether the file at path is a regular file this user may write. Opened
+// without blocking, so that a pipe there cannot hang the program.
+bool mayReplace(const QString &path, QString *error)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    const bool regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const int code = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (regular)
+        return true;
+    *error = fd >= 0 || code == ENXIO ? QStringLiteral("不是普通文件") : QString::fromLocal8Bit(std::strerror(code));
+    return false;
+#else
+    if (!QFileInfo(path).isFile()) {
+        *error = QStringLiteral("不是普通文件");
+        return false;
+    }
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = probe.errorString();
+        return false;
+    }
+    return true;
+#endif
+}
+
 // Creates a file of a fresh name in folder; the name does not grow with the
 // target's, so a name near the file system's limit fails only at the rename.
 bool openTemporary(QFile *file, const QString &folder)
@@ -52,14 +89,9 @@ bool saveImageFile(const QImage &image, const QString &filePath, const char *for
     const QString target = writtenPath(filePath);
     const QFileInfo old(target);
     const bool replacing = old.exists();
-    if (replacing) {
-        // A rename would replace even a file that may not be written to.
-        QFile probe(target);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            *error = probe.errorString();
-            return false;
-        }
-    }
+    // A rename would replace even a file that may not be written to, or a pipe.
+    if (replacing && !mayReplace(target, error))
+        return false;
 
     QFile file;
     if (!openTemporary(&file, old.path())) {

@@ -2,8 +2,6 @@
 
 #include "qr/imagefile.h"
 
-#include "ui/kestrova.h"
-
 #include <QDebug>
 
 #include <qrencode.h>
@@ -26,8 +24,37 @@ struct CodeFree
 };
 using Code = std::unique_ptr<QRcode, CodeFree>;
 
+// The most a symbol holds: version 40 at level L, all of it 8-bit data.
+constexpr int maxBytes = 2953;
+
+// Whether the UTF-8 form of text, up to its first NUL (where the encoder
+// stops), fits; counted without converting, so a huge text costs nothing.
+bool fits(const QString &text)
+{
+    int bytes = 0;
+    for (int i = 0; i < text.size() && bytes <= maxBytes; ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c == 0)
+            break;
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            bytes += 4, ++i;
+        else if (QChar::isSurrogate(c))
+            bytes += 1; // a lone surrogate becomes '?'
+        else
+            bytes += 3;
+    }
+    return bytes <= maxBytes;
+}
+
 Code encode(const QString &text)
 {
+    // The encoder's cost grows with its input far beyond what it can hold.
+    if (!fits(text))
+        return nullptr;
     const QByteArray utf8 = text.toUtf8();
     return Code(QRcode_encodeString(utf8.constData(), 0, QR_ECLEVEL_L, QR_MODE_8, 1));
 }
@@ -97,8 +124,3 @@ ImageResult writeImage(const QString &text, const QString &filePath)
 }
 
 } // namespace qr
-
-bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
-{
-    return qr::writeImage(text, filePath).status == qr::ImageStatus::Written;
-}

@@ -1,18 +1,18 @@
 #include "ui/kestrova.h"
 
 #include "qr/imagefile.h"
+#include "ui/startfolder.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <QUrl>
 
 void Kestrova::savePngtoPath()
 {
-    const QString startPath = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + "/QRCode.png";
+    const QString startPath = dialogStartFolder() + QStringLiteral("/QRCode.png");
     const QString target = QFileDialog::getSaveFileName(this, QStringLiteral("保存文件"), startPath,
                                                         QStringLiteral("(*.png);;(*.jpg);;All Files (*)"));
     const auto warn = [this](const QString &text) {

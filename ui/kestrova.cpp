@@ -2,6 +2,11 @@
 
 #include "ui/filedialoglook.h"
 
+#include "batch/batchrun.h"
+#include "batch/sheetrecords.h"
+#include "batch/sheetstep.h"
+#include "qr/qrrenderer.h"
+
 Kestrova::Kestrova(QWidget *parent)
     : QWidget(parent)
 {
@@ -15,6 +20,31 @@ Kestrova::Kestrova(QWidget *parent)
 Kestrova::~Kestrova()
 {
     disconnect();
+}
+
+bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
+{
+    return qr::writeImage(text, filePath).status == qr::ImageStatus::Written;
+}
+
+void Kestrova::createFromExcel()
+{
+    BatchRun(this).run();
+}
+
+void Kestrova::createDeviceCodes(QString dir, QXlsx::Document &xlsx)
+{
+    writeSheetCodes(dir, xlsx, SheetLayout::device);
+}
+
+void Kestrova::createBoardCodes(QString dir, QXlsx::Document &xlsx)
+{
+    writeSheetCodes(dir, xlsx, SheetLayout::board);
+}
+
+void Kestrova::ensureDirExists(QString path)
+{
+    ::ensureDirExists(path);
 }
 
 QString Kestrova::getTextStr()

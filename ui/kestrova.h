@@ -8,9 +8,6 @@
 namespace QXlsx {
 class Document;
 }
-class BatchFailures;
-class BatchProgress;
-struct SheetLayout;
 
 class Kestrova : public QWidget
 {
@@ -25,12 +22,9 @@ public:
 
     // Batch run behind the workbook button.
     void createFromExcel();
-    // Sheet steps: write one image per record of the selected sheet under dir;
-    // the records not written go into failures.
-    void createDeviceCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr,
-                           BatchFailures *failures = nullptr);
-    void createBoardCodes(QString dir, QXlsx::Document &xlsx, BatchProgress *progress = nullptr,
-                          BatchFailures *failures = nullptr);
+    // Sheet steps: write one image per record of the selected sheet under dir.
+    void createDeviceCodes(QString dir, QXlsx::Document &xlsx);
+    void createBoardCodes(QString dir, QXlsx::Document &xlsx);
     void ensureDirExists(QString path);
 
 public slots:
@@ -44,8 +38,5 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void writeSheetCodes(const QString &dir, const QXlsx::Document &xlsx, const SheetLayout &layout,
-                         BatchProgress *progress, BatchFailures *failures);
-
     Ui_Kestrova ui;
 };

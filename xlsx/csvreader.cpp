@@ -2,6 +2,8 @@
 
 #include "dateserial.h"
 
+#include "core/readbudget.h"
+
 #include <QLocale>
 #include <QTextCodec>
 #include <QVariant>
@@ -130,8 +132,12 @@ public:
         const QChar *const end = p + text.size();
         bool quoted = false;
         bool fieldStart = true;
+        qint64 line = 1;
+        qint64 quoteLine = 0;
         while (p < end) {
             const QChar c = *p++;
+            if (c == QLatin1Char('\n') || (c == QLatin1Char('\r') && !(p < end && *p == QLatin1Char('\n'))))
+                ++line;
             if (quoted) {
                 if (c != QLatin1Char('"'))
                     m_field += c;
@@ -143,6 +149,7 @@ public:
             }
             if (c == QLatin1Char('"') && fieldStart) {
                 quoted = true;
+                quoteLine = line;
                 fieldStart = false;
             } else if (c == QLatin1Char(',')) {
                 if (!endField())
@@ -151,7 +158,7 @@ public:
                 fieldStart = true;
             } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
                 if (c == QLatin1Char('\r') && p < end && *p == QLatin1Char('\n'))
-                    ++p;
+                    ++p, ++line;
                 if (!endField())
                     return false;
                 ++m_row;
@@ -163,17 +170,27 @@ public:
                 fieldStart = false;
             }
         }
-        // An unclosed quote runs to the end of the text.
+        // A quote left open would swallow every record after it.
+        if (quoted) {
+            m_error = ReadError::atLine(ReadError::UnclosedQuote, quoteLine);
+            return false;
+        }
         return endField();
     }
+
+    const ReadError &error() const { return m_error; }
 
 private:
     bool endField()
     {
         if (m_field.isEmpty())
             return true;
-        if (m_row > MaxRow || m_column > MaxColumn || --m_cellsLeft < 0)
+        if (m_row > limits::Rows || m_column > limits::Columns || !m_budget.charge(ReadError::Cells)) {
+            m_error = m_row > limits::Rows ? ReadError::reached(ReadError::Rows)
+                : m_column > limits::Columns ? ReadError::reached(ReadError::Columns) : m_budget.exceeded();
+            m_error.line = m_row;
             return false;
+        }
         m_cells->push_back(CellEntry {m_row, m_column, Cell(fieldValue(m_field))});
         m_field.clear();
         return true;
@@ -183,23 +200,33 @@ private:
     QString m_field;
     int m_row = 1;
     int m_column = 1;
-    int m_cellsLeft = MaxCells;
+    ReadBudget m_budget;
+    ReadError m_error;
 };
 
 } // namespace
 
-std::unique_ptr<Workbook> readCsv(const QByteArray &bytes, const QString &sheetName)
+std::unique_ptr<Workbook> readCsv(const QByteArray &bytes, const QString &sheetName, ReadError *error)
 {
     QString text;
-    if (bytes.size() > MaxCsvBytes || !decode(bytes, &text))
+    if (bytes.size() > limits::CsvBytes) {
+        setReadError(error, ReadError::reached(ReadError::CsvBytes));
         return nullptr;
+    }
+    if (!decode(bytes, &text)) {
+        setReadError(error, ReadError::at(ReadError::NotText));
+        return nullptr;
+    }
     std::unique_ptr<Workbook> book(new Workbook);
     book->sheets.resize(1);
     Sheet &sheet = book->sheets.front();
     sheet.name = sheetName;
     sheet.worksheet = true;
-    if (!FieldReader(&sheet.cells).read(text))
+    FieldReader reader(&sheet.cells);
+    if (!reader.read(text)) {
+        setReadError(error, reader.error());
         return nullptr;
+    }
     sheet.indexCells();
     return book;
 }

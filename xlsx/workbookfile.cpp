@@ -3,6 +3,8 @@
 #include "csvreader.h"
 #include "xlsprocess.h"
 
+#include "core/regularfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -10,9 +12,6 @@ namespace QXlsx {
 namespace detail {
 
 namespace {
-
-// Read whole into memory; a workbook this program handles is far smaller.
-constexpr qint64 MaxPackageBytes = 512 * 1024 * 1024;
 
 const char CompoundFileSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 
@@ -23,26 +22,39 @@ bool isZip(const QByteArray &head)
 
 } // namespace
 
-std::unique_ptr<Workbook> readWorkbookFile(const QString &path)
+std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
+    if (!openRegularFile(&file, error))
         return nullptr;
     const QByteArray head = file.peek(8);
     if (head == QByteArray::fromRawData(CompoundFileSignature, 8)) {
         file.close();
-        return readXlsApart(path);
+        std::unique_ptr<Workbook> book = readXlsApart(path);
+        if (!book)
+            setReadError(error, ReadError::at(ReadError::DamagedCompoundFile));
+        return book;
     }
     const QFileInfo info(path);
     const bool csv = !isZip(head) && info.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
-    const qint64 cap = csv ? MaxCsvBytes : MaxPackageBytes;
-    if (file.size() > cap)
+    if (!csv && !isZip(head)) {
+        setReadError(error, ReadError::at(ReadError::NotWorkbook));
         return nullptr;
-    const QByteArray bytes = file.read(cap + 1);
+    }
+    const qint64 cap = csv ? limits::CsvBytes : limits::FileBytes;
+    const QByteArray bytes = file.size() > cap ? QByteArray() : file.read(cap + 1);
+    if (file.size() > cap || bytes.size() > cap) {
+        setReadError(error, ReadError::reached(csv ? ReadError::CsvBytes : ReadError::FileBytes));
+        return nullptr;
+    }
+    if (bytes.size() != file.size()) {
+        ReadError e = ReadError::at(ReadError::CannotOpen);
+        e.detail = file.errorString();
+        setReadError(error, e);
+        return nullptr;
+    }
     file.close();
-    if (bytes.size() > cap)
-        return nullptr;
-    return csv ? readCsv(bytes, info.completeBaseName()) : readWorkbook(bytes);
+    return csv ? readCsv(bytes, info.completeBaseName(), error) : readWorkbook(bytes, error);
 }
 
 } // namespace detail

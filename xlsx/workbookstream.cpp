@@ -47,7 +47,7 @@ std::unique_ptr<Workbook> readSheets(QIODevice *in)
     if (stream.status() != QDataStream::Ok || magic != Magic || count == 0 || count > 0xFFFF)
         return nullptr;
     book->sheets.resize(count);
-    qint64 cellsLeft = MaxCells;
+    qint64 cellsLeft = limits::Cells;
     for (Sheet &sheet : book->sheets) {
         quint32 cells = 0;
         stream >> sheet.name >> cells;
@@ -77,7 +77,7 @@ std::unique_ptr<Workbook> readSheets(QIODevice *in)
             }
             const bool inOrder = sheet.cells.empty() || sheet.cells.back().row < row
                 || (sheet.cells.back().row == row && sheet.cells.back().column < column);
-            if (stream.status() != QDataStream::Ok || row < 1 || row > MaxRow || column < 1 || column > MaxColumn
+            if (stream.status() != QDataStream::Ok || row < 1 || row > limits::Rows || column < 1 || column > limits::Columns
                 || !inOrder)
                 return nullptr;
             sheet.cells.push_back(CellEntry {row, column, Cell(std::move(value))});

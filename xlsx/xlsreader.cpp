@@ -65,8 +65,8 @@ bool sheetCount(const XlsHandle &xls, unsigned short *count)
 bool selectSheet(const XlsHandle &xls, unsigned short index, unsigned int *rows, unsigned short *columns)
 {
     return freexl_select_active_worksheet(xls.get(), index) == FREEXL_OK
-        && freexl_worksheet_dimensions(xls.get(), rows, columns) == FREEXL_OK && *rows <= unsigned(MaxRow)
-        && *columns <= MaxColumn;
+        && freexl_worksheet_dimensions(xls.get(), rows, columns) == FREEXL_OK && *rows <= unsigned(limits::Rows)
+        && *columns <= limits::Columns;
 }
 
 // A plain workbook with sheets that hold no more positions than the cell limit.
@@ -84,7 +84,7 @@ bool acceptable(const XlsHandle &xls)
         if (!selectSheet(xls, i, &rows, &columns))
             return false;
         positions += qint64(rows) * columns;
-        if (positions > MaxCells)
+        if (positions > limits::Cells)
             return false;
     }
     return true;
@@ -205,7 +205,7 @@ std::unique_ptr<Workbook> readXls(const QString &path)
     std::unique_ptr<Workbook> book(new Workbook);
     book->date1904 = dateMode == FREEXL_BIFF_DATEMODE_1904;
     book->sheets.resize(count);
-    int cellsLeft = MaxCells;
+    int cellsLeft = limits::Cells;
     for (unsigned short i = 0; i < count; ++i) {
         if (!readSheet(xls, i, book->date1904, &cellsLeft, &book->sheets[i]))
             return nullptr;

@@ -7,12 +7,16 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 
 namespace QXlsx {
 
 struct Document::Private
 {
     std::unique_ptr<detail::Workbook> book;
+    ReadError error;
+    QString path;
+    mutable SaveError saveError;
     int selected = 0;
 
     detail::Sheet *sheet() const
@@ -23,7 +27,8 @@ struct Document::Private
 
 Document::Document(const QString &xlsxName, QObject *parent) : QObject(parent), d(new Private)
 {
-    d->book = detail::readWorkbookFile(xlsxName);
+    d->path = xlsxName;
+    d->book = detail::readWorkbookFile(xlsxName, &d->error);
     if (d->book) {
         const int active = d->book->activeTab;
         d->selected = active < int(d->book->sheets.size()) ? active : 0;
@@ -35,6 +40,11 @@ Document::~Document() = default;
 bool Document::isLoaded() const
 {
     return d->book != nullptr;
+}
+
+ReadError Document::readError() const
+{
+    return d->book ? ReadError() : d->error;
 }
 
 bool Document::isPackage() const
@@ -85,20 +95,35 @@ Cell *Document::cellAt(int row, int column) const
 
 bool Document::saveAs(const QString &xlsxName) const
 {
-    if (!isPackage())
+    d->saveError = SaveError();
+    if (!isPackage()) {
+        d->saveError.kind = SaveError::NotPackage;
         return false;
+    }
     detail::Workbook &book = *d->book;
 
     std::map<int, QByteArray> replacements;
-    if (!detail::selectionEdits(book, d->selected, &replacements))
+    if (!detail::selectionEdits(book, d->selected, &replacements)) {
+        d->saveError.kind = SaveError::NotEditable;
         return false;
+    }
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!detail::writePackage(book.package, replacements, &buffer))
+    if (!detail::writePackage(book.package, replacements, &buffer)) {
+        d->saveError.kind = SaveError::NotEditable;
         return false;
+    }
     buffer.close();
-    return detail::writeOver(xlsxName, buffer.data());
+    // Over the file it came from, the file must still be what was read.
+    const bool source = QFileInfo(xlsxName).canonicalFilePath() == QFileInfo(d->path).canonicalFilePath()
+        && QFileInfo::exists(xlsxName);
+    return detail::writeOver(xlsxName, buffer.data(), source ? &book.package.bytes() : nullptr, &d->saveError);
+}
+
+SaveError Document::saveError() const
+{
+    return d->saveError;
 }
 
 } // namespace QXlsx

@@ -2,6 +2,7 @@
 
 #include "xlsxcell.h"
 #include "xlsxcellrange.h"
+#include "readerror.h"
 
 #include <QObject>
 #include <QStringList>
@@ -9,6 +10,21 @@
 #include <memory>
 
 namespace QXlsx {
+
+// Why saveAs wrote nothing.
+struct SaveError
+{
+    enum Kind {
+        None,
+        NotPackage, // only an .xlsx package is written back
+        NotEditable, // a part does not take the selection edit
+        Changed, // the file no longer holds what was read from it
+        NotRegularFile,
+        CannotWrite, // read-only, disk full, no such folder; detail says why
+    };
+    Kind kind = None;
+    QString detail; // the system's reason, where there is one
+};
 
 // A workbook read from disk: an .xlsx package, an .xls workbook or a CSV text.
 // A file that cannot be read as a workbook gives a document that is not loaded
@@ -21,6 +37,8 @@ public:
     ~Document() override;
 
     bool isLoaded() const;
+    // Why the file was not loaded; null when it was.
+    ReadError readError() const;
     // Read from an .xlsx package, the only kind saveAs writes.
     bool isPackage() const;
     bool isDate1904() const;
@@ -39,7 +57,11 @@ public:
     // the only one selected. When that is what the file says already, the bytes
     // read are written as they were.
     // Writes nothing and returns false for a document that is no package.
+    // Saved over the file it was read from, it is written only while that
+    // file still holds what was read.
     bool saveAs(const QString &xlsxName) const;
+    // Why the last saveAs wrote nothing.
+    SaveError saveError() const;
 
 private:
     struct Private;

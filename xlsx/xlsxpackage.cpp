@@ -2,13 +2,13 @@
 
 #include "xlsxziplayout.h"
 
+#include "core/limits.h"
+
 namespace QXlsx {
 namespace detail {
 
 namespace {
 
-// A real workbook has dozens of entries, a few thousand at most.
-constexpr int MaxEntries = 65535;
 constexpr qint64 ChunkSize = 64 * 1024;
 
 // Part names ignore ASCII case; some writers put backslashes where '/' belongs.
@@ -49,11 +49,11 @@ bool Package::open(const QByteArray &bytes)
     m_buffer.setData(m_bytes);
     if (!m_zip.open(QuaZip::mdUnzip))
         return false;
-    if (m_zip.getEntriesCount() < 0 || m_zip.getEntriesCount() > MaxEntries)
+    if (m_zip.getEntriesCount() < 0 || m_zip.getEntriesCount() > limits::ZipEntries)
         return false;
 
     for (bool more = m_zip.goToFirstFile(); more; more = m_zip.goToNextFile()) {
-        if (int(m_entries.size()) >= MaxEntries)
+        if (int(m_entries.size()) >= limits::ZipEntries)
             return false;
         PackageEntry entry;
         if (!m_zip.getCurrentFileInfo(&entry.info))

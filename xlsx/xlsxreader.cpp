@@ -4,6 +4,8 @@
 #include "xlsxworkbook.h"
 #include "xlsxxml.h"
 
+#include "core/readbudget.h"
+
 #include <QDateTime>
 #include <QUrl>
 #include <QVector>
@@ -19,24 +21,12 @@ namespace detail {
 
 namespace {
 
-// Guards against hostile files, besides the caps on each part. The 100,000 x 8
-// benchmark workbook holds 800,000 cells: these leave a wide margin while
-// keeping a hostile file to a few hundred MB and a few seconds.
-constexpr qint64 MaxInflatedBytes = 256 * 1024 * 1024; // all parts read, together
-constexpr int MaxSharedStrings = 4000000;
-constexpr int MaxSheets = 10000;
-
 const char *const RelationshipNamespaces[] = {
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
     "http://purl.oclc.org/ooxml/officeDocument/relationships",
 };
 constexpr int RelationshipNamespaceCount = 2;
 
-struct Limits
-{
-    qint64 inflateLeft = MaxInflatedBytes;
-    int cellsLeft = MaxCells;
-};
 
 using Token = XmlReader::Token;
 
@@ -114,7 +104,7 @@ bool parseReference(std::string_view ref, int *row, int *column)
             return false;
         c = c * 26 + letter;
     }
-    if (i == 0 || i == n || c > MaxColumn)
+    if (i == 0 || i == n || c > limits::Columns)
         return false;
     int r = 0;
     for (; i < n; ++i) {
@@ -122,7 +112,7 @@ bool parseReference(std::string_view ref, int *row, int *column)
         if (u < '0' || u > '9')
             return false;
         r = r * 10 + (u - '0');
-        if (r > MaxRow)
+        if (r > limits::Rows)
             return false;
     }
     if (r < 1)
@@ -286,11 +276,11 @@ bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
         case 3:
             if (section == BookViews && x.nameIs("workbookView") && !info->hasView) {
                 info->hasView = true;
-                if ((x.attribute("activeTab", &value) && !parseUInt(value, MaxSheets, &info->activeTab))
-                    || (x.attribute("firstSheet", &value) && !parseUInt(value, MaxSheets, &info->firstSheet)))
+                if ((x.attribute("activeTab", &value) && !parseUInt(value, limits::Sheets, &info->activeTab))
+                    || (x.attribute("firstSheet", &value) && !parseUInt(value, limits::Sheets, &info->firstSheet)))
                     return false;
             } else if (section == Sheets && x.nameIs("sheet")) {
-                if (int(info->sheets.size()) >= MaxSheets)
+                if (int(info->sheets.size()) >= limits::Sheets)
                     return false;
                 SheetRef ref;
                 x.attribute("name", &ref.name);
@@ -332,7 +322,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
             break;
         case Token::EndElement:
             if (inItem && x.depth() == 2) {
-                if (strings->size() >= MaxSharedStrings)
+                if (strings->size() >= limits::SharedStrings)
                     return false;
                 strings->append(unescapeText(item.text));
                 inItem = false;
@@ -446,8 +436,8 @@ bool readViews(XmlReader &x, Sheet *sheet)
 class SheetParser
 {
 public:
-    SheetParser(Sheet *sheet, const QVector<QString> &strings, Limits &limits)
-        : m_sheet(sheet), m_strings(strings), m_limits(limits), m_views(sheet)
+    SheetParser(Sheet *sheet, const QVector<QString> &strings, ReadBudget &budget)
+        : m_sheet(sheet), m_strings(strings), m_budget(budget), m_views(sheet)
     {
     }
 
@@ -492,9 +482,9 @@ private:
             m_inRow = m_inData && x.nameIs("row");
             if (m_inRow) {
                 if (!x.attribute("r", &m_attribute)) {
-                    if (++m_row > MaxRow)
+                    if (++m_row > limits::Rows)
                         return false;
-                } else if (!parseUInt(m_attribute, MaxRow, &m_row) || m_row < 1) {
+                } else if (!parseUInt(m_attribute, limits::Rows, &m_row) || m_row < 1) {
                     return false;
                 }
                 m_column = 0;
@@ -524,7 +514,7 @@ private:
     bool startCell(const XmlReader &x)
     {
         if (!x.attribute("r", &m_attribute)) {
-            if (m_column >= MaxColumn)
+            if (m_column >= limits::Columns)
                 return false;
             m_cellRow = m_row;
             m_cellColumn = m_column + 1;
@@ -560,7 +550,7 @@ private:
     bool endCell()
     {
         QVariant value = cellValue();
-        if (--m_limits.cellsLeft < 0)
+        if (!m_budget.charge(ReadError::Cells))
             return false;
         auto &cells = m_sheet->cells;
         if (!cells.empty()) {
@@ -642,7 +632,7 @@ private:
 
     Sheet *m_sheet;
     const QVector<QString> &m_strings;
-    Limits &m_limits;
+    ReadBudget &m_budget;
 
     bool m_inData = false;
     bool m_inRow = false;
@@ -703,16 +693,55 @@ QString relationshipsPart(const QString &part)
     return part.left(slash + 1) + QLatin1String("_rels/") + part.mid(slash + 1) + QLatin1String(".rels");
 }
 
-// Runs parse over entry index, charging the bytes inflated to limits.
-template<typename Parse>
-bool readPart(Package &package, int index, qint64 cap, Limits &limits, Parse parse)
+// Runs parsers over the entries of a package, charging what they inflate to
+// one budget, and keeps the first reason a part did not read.
+class PartReader
 {
-    EntryReader entry(package, index, std::min(cap, limits.inflateLeft));
-    XmlReader reader(&entry);
-    const bool ok = parse(reader);
-    limits.inflateLeft -= entry.inflated();
-    return ok && limits.inflateLeft >= 0;
-}
+public:
+    PartReader(Package &package, ReadError *error) : m_package(package), m_error(error) {}
+
+    ReadBudget &budget() { return m_budget; }
+
+    template<typename Parse>
+    bool read(int index, qint64 cap, Parse parse)
+    {
+        const qint64 left = ReadError::limitValue(ReadError::InflatedBytes) - m_inflated;
+        EntryReader entry(m_package, index, std::min(cap, left));
+        XmlReader reader(&entry);
+        const bool ok = parse(reader);
+        m_inflated += entry.inflated();
+        if (ok && !entry.failed() && m_budget.charge(ReadError::InflatedBytes, entry.inflated()))
+            return true;
+        const QString part = m_package.entries()[size_t(index)].info.name;
+        if (m_budget.exceeded())
+            fail(m_budget.exceeded(), part);
+        else if (entry.failed())
+            fail(entry.inflated() >= cap ? ReadError::reached(ReadError::PartBytes, part) : ReadError::at(ReadError::DamagedZip, part));
+        else
+            fail(ReadError::at(ReadError::DamagedXml, part));
+        return false;
+    }
+
+    // A part the package must have is not there.
+    std::nullptr_t missing(const QString &part)
+    {
+        fail(ReadError::at(ReadError::NotWorkbook, part));
+        return nullptr;
+    }
+
+private:
+    void fail(ReadError e, const QString &part = QString())
+    {
+        if (e.part.isEmpty())
+            e.part = part;
+        setReadError(m_error, e);
+    }
+
+    Package &m_package;
+    ReadError *m_error;
+    ReadBudget m_budget;
+    qint64 m_inflated = 0;
+};
 
 const Relationship *findRelationship(const Relationships &rels, const char *kind)
 {
@@ -755,7 +784,7 @@ void Sheet::indexCells()
 {
     cells.shrink_to_fit();
     rows.clear();
-    int minColumn = MaxColumn + 1;
+    int minColumn = limits::Columns + 1;
     int maxColumn = 0;
     for (size_t i = 0; i < cells.size(); ++i) {
         if (rows.empty() || rows.back().row != cells[i].row)
@@ -767,48 +796,50 @@ void Sheet::indexCells()
     range = cells.empty() ? CellRange() : CellRange(cells.front().row, minColumn, cells.back().row, maxColumn);
 }
 
-std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
+std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes, ReadError *error)
 {
     std::unique_ptr<Workbook> book(new Workbook);
     Package &package = book->package;
-    if (!package.open(bytes))
+    if (!package.open(bytes)) {
+        setReadError(error, ReadError::at(ReadError::DamagedZip));
         return nullptr;
-    Limits limits;
+    }
+    PartReader parts(package, error);
 
     Relationships packageRels;
-    const int packageRelsEntry = package.find(QStringLiteral("_rels/.rels"));
-    if (packageRelsEntry < 0
-        || !readPart(package, packageRelsEntry, MaxOtherPartBytes, limits,
-                     [&](XmlReader &x) { return parseRelationships(x, &packageRels); }))
+    const QString packageRelsName = QStringLiteral("_rels/.rels");
+    const int packageRelsEntry = package.find(packageRelsName);
+    if (packageRelsEntry < 0)
+        return parts.missing(packageRelsName);
+    if (!parts.read(packageRelsEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &packageRels); }))
         return nullptr;
     const Relationship *office = findRelationship(packageRels, "officeDocument");
     if (!office)
-        return nullptr;
+        return parts.missing(packageRelsName);
     const QString workbookName = resolveTarget(QString(), office->target);
     book->workbookEntry = findPart(package, workbookName);
     if (book->workbookEntry < 0)
-        return nullptr;
+        return parts.missing(workbookName);
 
     WorkbookInfo info;
-    if (!readPart(package, book->workbookEntry, MaxOtherPartBytes, limits,
-                  [&](XmlReader &x) { return parseWorkbook(x, &info); }))
+    if (!parts.read(book->workbookEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseWorkbook(x, &info); }))
         return nullptr;
     if (info.sheets.empty())
-        return nullptr;
+        return parts.missing(workbookName);
 
     Relationships rels;
-    const int relsEntry = findPart(package, relationshipsPart(workbookName));
-    if (relsEntry >= 0
-        && !readPart(package, relsEntry, MaxOtherPartBytes, limits,
-                     [&](XmlReader &x) { return parseRelationships(x, &rels); }))
+    const QString relsName = relationshipsPart(workbookName);
+    const int relsEntry = findPart(package, relsName);
+    if (relsEntry >= 0 && !parts.read(relsEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &rels); }))
         return nullptr;
 
     QVector<QString> strings;
     if (const Relationship *shared = findRelationship(rels, "sharedStrings")) {
-        const int entry = findPart(package, resolveTarget(workbookName, shared->target));
-        if (entry < 0
-            || !readPart(package, entry, MaxSheetPartBytes, limits,
-                         [&](XmlReader &x) { return parseSharedStrings(x, &strings); }))
+        const QString name = resolveTarget(workbookName, shared->target);
+        const int entry = findPart(package, name);
+        if (entry < 0)
+            return parts.missing(name);
+        if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parseSharedStrings(x, &strings); }))
             return nullptr;
     }
 
@@ -820,23 +851,26 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes)
         const auto rel = std::find_if(rels.begin(), rels.end(),
                                       [&](const Relationship &r) { return r.id == info.sheets[i].relId; });
         if (rel == rels.end())
-            return nullptr;
-        const int entry = rel->external ? -1 : findPart(package, resolveTarget(workbookName, rel->target));
+            return parts.missing(relsName);
+        const QString name = resolveTarget(workbookName, rel->target);
+        const int entry = rel->external ? -1 : findPart(package, name);
         if (!hasType(*rel, "worksheet")) {
             // A chart sheet, dialog sheet or macro sheet: no cells to read, only
             // its views; one whose part does not read is left alone.
-            if (entry >= 0 && readPart(package, entry, MaxOtherPartBytes, limits, [&](XmlReader &x) { return readViews(x, &sheet); }))
+            ReadError ignored;
+            PartReader views(package, &ignored);
+            if (entry >= 0 && views.read(entry, limits::OtherPartBytes, [&](XmlReader &x) { return readViews(x, &sheet); }))
                 sheet.entry = entry;
             else
                 sheet.hasView = sheet.tabSelected = false;
             continue;
         }
         if (entry < 0)
-            return nullptr;
+            return parts.missing(name);
         sheet.worksheet = true;
         sheet.entry = entry;
-        SheetParser parser(&sheet, strings, limits);
-        if (!readPart(package, entry, MaxSheetPartBytes, limits, [&](XmlReader &x) { return parser.parse(x); }))
+        SheetParser parser(&sheet, strings, parts.budget());
+        if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parser.parse(x); }))
             return nullptr;
     }
 

@@ -53,7 +53,7 @@ bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *rep
         QByteArray xml, edited;
         int readTab = -1;
         int readFirst = -1;
-        if (!inflatePart(book, book.workbookEntry, MaxOtherPartBytes, &xml) || !markActiveTab(xml, tab, first, &edited)
+        if (!inflatePart(book, book.workbookEntry, limits::OtherPartBytes, &xml) || !markActiveTab(xml, tab, first, &edited)
             || !readBookView(edited, &readTab, &readFirst) || readTab != tab || readFirst != first)
             return false;
         (*replacements)[book.workbookEntry] = std::move(edited);
@@ -69,7 +69,7 @@ bool selectionEdits(Workbook &book, int selected, std::map<int, QByteArray> *rep
         QByteArray xml, edited;
         bool hasView = false;
         bool isSelected = false;
-        if (!inflatePart(book, sheet.entry, MaxSheetPartBytes, &xml) || !markTabSelected(xml, active, &edited)
+        if (!inflatePart(book, sheet.entry, limits::SheetPartBytes, &xml) || !markTabSelected(xml, active, &edited)
             || !readTabSelected(edited, &hasView, &isSelected) || isSelected != active)
             return false;
         (*replacements)[sheet.entry] = std::move(edited);

@@ -2,6 +2,8 @@
 
 // What the document holds once a package is read: the zip, the sheets and their cells.
 
+#include "core/limits.h"
+#include "readerror.h"
 #include "xlsxcell.h"
 #include "xlsxcellrange.h"
 #include "xlsxpackage.h"
@@ -15,16 +17,6 @@
 
 namespace QXlsx {
 namespace detail {
-
-constexpr int MaxRow = 1048576;
-constexpr int MaxColumn = 16384;
-// Cells a workbook may hold over all its sheets, whatever kind of file it came from.
-constexpr int MaxCells = 4000000;
-
-// What one part may inflate to. The 100,000 x 8 benchmark workbook's sheet
-// part is about 40 MB; these leave a wide margin against hostile files.
-constexpr qint64 MaxSheetPartBytes = 128 * 1024 * 1024; // one sheet or the shared strings
-constexpr qint64 MaxOtherPartBytes = 16 * 1024 * 1024; // relationships, the workbook part
 
 struct CellEntry
 {
@@ -72,8 +64,9 @@ struct Workbook
     int firstSheet = 0; // as the file says
 };
 
-// Reads a whole package from its bytes; null when they are not a readable workbook.
-std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes);
+// Reads a whole package from its bytes; null, with the reason in *error, when
+// they are not a readable workbook.
+std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes, ReadError *error = nullptr);
 
 // Entry index inflated whole, failing past cap bytes.
 bool inflatePart(Workbook &book, int entry, qint64 cap, QByteArray *xml);

@@ -34,7 +34,6 @@ EXPORT_NAME = "导出.jpg"
 DEVICE_FOLDER = "装置检验二维码"
 BOARD_FOLDER = "板卡检验二维码"
 DEVICE_CODES = {
-    ".png": "Spare relay; ",
     "DEV-01.png": "Relay panel; 2024-01-01; 2024-03-15; Zone 3",
     "DEV-02.png": "2024-03-16; 7",
 }
@@ -432,6 +431,13 @@ class Run:
         self.type_text(str(workbook))
         self.xdo("key", "Return")
         self.wait_gone("选择文件", dialog)
+
+        # The worked example leaves a row, two text dates and a nameless
+        # record out: a "警告" box tells of them before the final box.
+        account = self.wait_window("警告", BATCH_TIMEOUT)
+        self.focus(account)
+        self.xdo("key", "Escape")
+        self.wait_gone("警告", account)
 
         def outcome():
             return ("提示" if self.windows("提示") else None) or ("警告" if self.windows("警告") else None)

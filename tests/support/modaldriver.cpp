@@ -65,6 +65,7 @@ BoxSeen describeBox(QWidget *window)
     seen.parent = box->parentWidget();
     seen.title = box->windowTitle();
     seen.text = box->text();
+    seen.details = box->detailedText();
     seen.standardButtons = box->standardButtons();
     const QList<QAbstractButton *> buttons = box->buttons();
     for (QAbstractButton *button : buttons) {

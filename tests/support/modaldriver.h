@@ -46,6 +46,7 @@ struct BoxSeen
     QWidget *parent = nullptr;
     QString title;
     QString text;
+    QString details;              // behind "Show Details..."
     QStringList buttons;          // texts, in order, mnemonics removed
     QMessageBox::StandardButtons standardButtons;
     int defaultIndex = -1;        // index into buttons, -1 for none

@@ -97,7 +97,7 @@ void checkSheet(Sheet &sheet)
     size_t row = 0;
     for (size_t i = 0; i < sheet.cells.size(); ++i) {
         CellEntry &c = sheet.cells[i];
-        check(c.row >= 1 && c.row <= MaxRow && c.column >= 1 && c.column <= MaxColumn, "cell outside the sheet");
+        check(c.row >= 1 && c.row <= limits::Rows && c.column >= 1 && c.column <= limits::Columns, "cell outside the sheet");
         check(c.row >= r.firstRow() && c.row <= r.lastRow() && c.column >= r.firstColumn() && c.column <= r.lastColumn(), "cell outside range");
         if (i > 0) {
             const CellEntry &p = sheet.cells[i - 1];
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray xml;
     const int tab = int(book->sheets.size()) - 1;
-    if (inflatePart(*book, book->workbookEntry, MaxOtherPartBytes, &xml))
+    if (inflatePart(*book, book->workbookEntry, limits::OtherPartBytes, &xml))
         checkEdit(xml, tab);
 
     QBuffer same;
@@ -246,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(again != nullptr, "written package does not load");
         for (const auto &replaced : replacements) {
             QByteArray written;
-            check(inflatePart(*again, replaced.first, MaxSheetPartBytes, &written) && written == replaced.second,
+            check(inflatePart(*again, replaced.first, limits::SheetPartBytes, &written) && written == replaced.second,
                   "replaced part not as given");
         }
         check(again->sheets.size() == book->sheets.size(), "sheets lost");

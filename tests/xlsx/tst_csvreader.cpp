@@ -3,6 +3,7 @@
 #include "batch/sheetrecords.h"
 #include "xlsxdocument.h"
 #include "xlsxtestutil.h"
+#include "csvreader.h"
 
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -110,13 +111,18 @@ void TestCsvReader::quotesAndLineEnds()
                             "\n"
                             ",,after a blank line\n"
                             "\"\",\"\"\"\",empty quoted\r\n"
-                            "\"ab\"cd,x\"y\"z,\"unclosed, \"\"runs\nto the end";
+                            "\"ab\"cd,x\"y\"z,\"closed, \"\"on\nthe next line\"";
     QCOMPARE(read(text), (QStringList{"1,1 s:Key", "1,2 s:Name", "1,3 s:Note",
                                       "2,1 s:DEV-01", "2,2 s:a, b", "2,3 s:say \"hi\"",
                                       "3,1 s:DEV-02", "3,2 s:two\r\nlines", "3,3 s:lf\nonly",
                                       "5,3 s:after a blank line",
                                       "6,2 s:\"", "6,3 s:empty quoted",
-                                      "7,1 s:abcd", "7,2 s:x\"y\"z", "7,3 s:unclosed, \"runs\nto the end"}));
+                                      "7,1 s:abcd", "7,2 s:x\"y\"z", "7,3 s:closed, \"on\nthe next line"}));
+    // A quote left open would swallow the records after it: no sheet, and the line it opened on.
+    QXlsx::ReadError error;
+    QVERIFY(!QXlsx::detail::readCsv("K1,\"one\nK2,two\nK3,three\n", "device", &error));
+    QCOMPARE(int(error.kind), int(QXlsx::ReadError::UnclosedQuote));
+    QCOMPARE(error.line, 1);
     // A last line ending in a line break adds no row; an empty file is an empty sheet.
     QCOMPARE(read("a,b\r\n\r\n"), (QStringList{"1,1 s:a", "1,2 s:b"}));
     QCOMPARE(read("a\n,,,\n"), QStringList{"1,1 s:a"});
