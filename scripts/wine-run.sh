@@ -4,7 +4,10 @@
 # and home folder of its own, so nothing asks a question or touches $HOME.
 # Usage: scripts/wine-run.sh <library prefixes, ':' between> <program.exe> [arguments]
 # Environment: KESTROVA_WINE_STATE, where the prefix and home live
-# (default: a folder under /tmp for this user).
+# (default: a folder under /tmp for this user). Needs an X server in DISPLAY
+# even for Qt's offscreen platform: Wine makes every window through X, and
+# Qt's event dispatcher needs one. Programs run at the same time share it,
+# so run them all under one, e.g. xvfb-run -a ctest --test-dir build-win64.
 set -euo pipefail
 prefixes=$1
 shift
@@ -34,6 +37,8 @@ export WINEPATH=$winpath${WINEPATH:+;$WINEPATH}
 plugins=
 for d in "${plugin_list[@]}"; do plugins+="${plugins:+;}$(windows_path "$d")"; done
 [[ -n $plugins ]] && export QT_PLUGIN_PATH=$plugins
+
+[[ -n ${DISPLAY:-} ]] || { echo "$0: no X server (DISPLAY); try xvfb-run -a $0 ..." >&2; exit 1; }
 
 # A fresh prefix is made once; tests started together wait for it.
 if [[ ! -f $WINEPREFIX/.ready ]]; then
