@@ -8,6 +8,8 @@
 # even for Qt's offscreen platform: Wine makes every window through X, and
 # Qt's event dispatcher needs one. Programs run at the same time share it,
 # so run them all under one, e.g. xvfb-run -a ctest --test-dir build-win64.
+# KESTROVA_WINE_SHOW names a file the program writes (a Qt Test log: its
+# standard output does not come through Wine here) to print when it ends.
 set -euo pipefail
 prefixes=$1
 shift
@@ -51,4 +53,11 @@ if [[ ! -f $WINEPREFIX/.ready ]]; then
         fi
     ) 9>"$state/.lock"
 fi
-exec "$wine" "$@"
+if [[ -z ${KESTROVA_WINE_SHOW:-} ]]; then
+    exec "$wine" "$@"
+fi
+rm -f "$KESTROVA_WINE_SHOW"
+status=0
+"$wine" "$@" || status=$?
+[[ -f $KESTROVA_WINE_SHOW ]] && cat "$KESTROVA_WINE_SHOW"
+exit "$status"
