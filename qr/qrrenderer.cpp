@@ -24,12 +24,14 @@ struct CodeFree
 };
 using Code = std::unique_ptr<QRcode, CodeFree>;
 
-// The most a symbol holds: version 40 at level L, all of it 8-bit data.
-constexpr int maxBytes = 2953;
+// The most characters any symbol holds: version 40 at level L, all digits
+// (8-bit data stops at 2,953 bytes, but digits and capitals pack tighter,
+// which the encoder decides).
+constexpr int maxBytes = 7089;
 
 // Whether the UTF-8 form of text, up to its first NUL (where the encoder
-// stops), fits; counted without converting, so a huge text costs nothing.
-bool fits(const QString &text)
+// stops), may fit; counted without converting, so a huge text costs nothing.
+bool mayFit(const QString &text)
 {
     int bytes = 0;
     for (int i = 0; i < text.size() && bytes <= maxBytes; ++i) {
@@ -53,7 +55,7 @@ bool fits(const QString &text)
 Code encode(const QString &text)
 {
     // The encoder's cost grows with its input far beyond what it can hold.
-    if (!fits(text))
+    if (!mayFit(text))
         return nullptr;
     const QByteArray utf8 = text.toUtf8();
     return Code(QRcode_encodeString(utf8.constData(), 0, QR_ECLEVEL_L, QR_MODE_8, 1));

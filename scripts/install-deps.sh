@@ -3,9 +3,9 @@
 # Usage: scripts/install-deps.sh build|run|test|fixtures|bench|windows
 set -euo pipefail
 
-build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev libquazip1-qt5-dev zlib1g-dev libfreexl-dev)
+build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev libfreexl-dev)
 run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
-test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils)
+test=("${build[@]}" zbar-tools python3-openpyxl xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
 fixtures=(python3-openpyxl libreoffice-calc python3-uno)
 bench=("${build[@]}" zint valgrind time python3-openpyxl)
 # The Windows build (scripts/build-windows.sh) and its checks under Wine.

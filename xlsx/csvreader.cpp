@@ -50,30 +50,82 @@ QString gb18030ToUnicode(const QTextCodec *codec, const QByteArray &bytes)
     return text;
 }
 
-// UTF-8, with or without a byte-order mark, else GB18030.
-bool decode(const QByteArray &bytes, QString *text)
+enum class Encoding { Utf8, Gb18030 };
+
+// Well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool isUtf8(const char *p, const char *end)
 {
-    if (bytes.contains('\0'))
-        return false;
-    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
-    const int skip = bom ? 3 : 0;
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    *text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
-    if (state.invalidChars != 0 || state.remainingChars != 0) {
-        QTextCodec *gb18030 = QTextCodec::codecForName("GB18030");
-        if (bom || !gb18030)
+    while (p < end) {
+        const uchar c = uchar(*p++);
+        if (c < 0x80)
+            continue;
+        int more;
+        uint code;
+        if (c >= 0xc2 && c <= 0xdf) {
+            more = 1;
+            code = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            more = 2;
+            code = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            more = 3;
+            code = c & 0x07;
+        } else {
             return false;
-        // The toolkit's GB18030 decoder need not count what it cannot decode;
-        // bytes that do not come back the same were no GB18030.
-        *text = gb18030ToUnicode(gb18030, bytes);
-        if (gb18030->fromUnicode(*text) != bytes)
+        }
+        if (end - p < more)
             return false;
-    }
-    for (const QChar c : qAsConst(*text)) {
-        if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+        for (int i = 0; i < more; ++i) {
+            const uchar t = uchar(*p++);
+            if ((t & 0xc0) != 0x80)
+                return false;
+            code = code << 6 | (t & 0x3f);
+        }
+        if ((more == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) || (more == 3 && (code < 0x10000 || code > 0x10ffff)))
             return false;
     }
     return true;
+}
+
+// Byte sequences GB18030 has: one byte below 0x80, two bytes (lead 0x81-0xFE,
+// trail 0x40-0x7E or 0x80-0xFE), four bytes (0x81-0xFE, 0x30-0x39, 0x81-0xFE,
+// 0x30-0x39). Separators, quotes and line breaks are never part of a longer one.
+bool isGb18030(const char *p, const char *end)
+{
+    const auto lead = [](uchar c) { return c >= 0x81 && c <= 0xfe; };
+    const auto digit = [](uchar c) { return c >= 0x30 && c <= 0x39; };
+    while (p < end) {
+        const uchar c = uchar(*p++);
+        if (c < 0x80)
+            continue;
+        if (!lead(c) || p == end)
+            return false;
+        const uchar t = uchar(*p++);
+        if ((t >= 0x40 && t <= 0x7e) || (t >= 0x80 && t <= 0xfe))
+            continue;
+        if (!digit(t) || end - p < 2 || !lead(uchar(p[0])) || !digit(uchar(p[1])))
+            return false;
+        p += 2;
+    }
+    return true;
+}
+
+// UTF-8, with or without a byte-order mark, else GB18030; at *start the text
+// begins. Control characters other than tab and line breaks make no text.
+bool detectEncoding(const QByteArray &bytes, Encoding *encoding, int *start)
+{
+    for (const char c : bytes) {
+        if (uchar(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    }
+    const bool bom = bytes.startsWith("\xEF\xBB\xBF");
+    *start = bom ? 3 : 0;
+    if (isUtf8(bytes.constData() + *start, bytes.constData() + bytes.size())) {
+        *encoding = Encoding::Utf8;
+        return true;
+    }
+    *encoding = Encoding::Gb18030;
+    return !bom && QTextCodec::codecForName("GB18030") && isGb18030(bytes.constData(), bytes.constData() + bytes.size());
 }
 
 // yyyy-mm-dd or yyyy/m/d, as a day number of the 1900 date system.
@@ -121,43 +173,45 @@ QVariant fieldValue(const QString &field)
     return field;
 }
 
+// Splits the bytes into fields and cells. Separators, quotes and line breaks
+// are ASCII in both encodings, so fields are cut on bytes and each decoded
+// on its own: the text is never held whole, and of a field only what a cell
+// keeps.
 class FieldReader
 {
 public:
-    explicit FieldReader(std::vector<CellEntry> *cells) : m_cells(cells) {}
+    FieldReader(std::vector<CellEntry> *cells, Encoding encoding) : m_cells(cells), m_encoding(encoding) {}
 
-    bool read(const QString &text)
+    bool read(const char *p, const char *const end)
     {
-        const QChar *p = text.constData();
-        const QChar *const end = p + text.size();
         bool quoted = false;
         bool fieldStart = true;
         qint64 line = 1;
         qint64 quoteLine = 0;
         while (p < end) {
-            const QChar c = *p++;
-            if (c == QLatin1Char('\n') || (c == QLatin1Char('\r') && !(p < end && *p == QLatin1Char('\n'))))
+            const char c = *p++;
+            if (c == '\n' || (c == '\r' && !(p < end && *p == '\n')))
                 ++line;
             if (quoted) {
-                if (c != QLatin1Char('"'))
-                    m_field += c;
-                else if (p < end && *p == QLatin1Char('"'))
-                    m_field += *p++;
+                if (c != '"')
+                    add(c);
+                else if (p < end && *p == '"')
+                    add(*p++);
                 else
                     quoted = false;
                 continue;
             }
-            if (c == QLatin1Char('"') && fieldStart) {
+            if (c == '"' && fieldStart) {
                 quoted = true;
                 quoteLine = line;
                 fieldStart = false;
-            } else if (c == QLatin1Char(',')) {
+            } else if (c == ',') {
                 if (!endField())
                     return false;
                 ++m_column;
                 fieldStart = true;
-            } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-                if (c == QLatin1Char('\r') && p < end && *p == QLatin1Char('\n'))
+            } else if (c == '\n' || c == '\r') {
+                if (c == '\r' && p < end && *p == '\n')
                     ++p, ++line;
                 if (!endField())
                     return false;
@@ -166,7 +220,7 @@ public:
                 fieldStart = true;
             } else {
                 // Text after a closing quote, or a quote inside a field, is kept as it is.
-                m_field += c;
+                add(c);
                 fieldStart = false;
             }
         }
@@ -181,6 +235,34 @@ public:
     const ReadError &error() const { return m_error; }
 
 private:
+    void add(char c)
+    {
+        if (m_field.size() < limits::CellTextBytes)
+            m_field += c;
+        else
+            m_cut = true;
+    }
+
+    // The field's text; false when its GB18030 bytes do not come back the same.
+    bool decode(QString *text) const
+    {
+        if (m_encoding == Encoding::Utf8) {
+            *text = QString::fromUtf8(m_field);
+        } else {
+            QTextCodec *gb18030 = QTextCodec::codecForName("GB18030");
+            *text = gb18030ToUnicode(gb18030, m_field);
+            // The toolkit's decoder need not count what it cannot decode.
+            if (!m_cut && gb18030->fromUnicode(*text) != m_field)
+                return false;
+        }
+        if (m_cut) {
+            text->truncate(limits::CellText);
+            if (text->endsWith(QChar(0xfffd)))
+                text->chop(1); // a character cut in two
+        }
+        return true;
+    }
+
     bool endField()
     {
         if (m_field.isEmpty())
@@ -191,13 +273,21 @@ private:
             m_error.line = m_row;
             return false;
         }
-        m_cells->push_back(CellEntry {m_row, m_column, Cell(fieldValue(m_field))});
+        QString text;
+        if (!decode(&text)) {
+            m_error = ReadError::atLine(ReadError::NotText, m_row);
+            return false;
+        }
+        m_cells->push_back(CellEntry {m_row, m_column, Cell(fieldValue(text))});
         m_field.clear();
+        m_cut = false;
         return true;
     }
 
     std::vector<CellEntry> *m_cells;
-    QString m_field;
+    Encoding m_encoding;
+    QByteArray m_field;
+    bool m_cut = false;
     int m_row = 1;
     int m_column = 1;
     ReadBudget m_budget;
@@ -208,12 +298,13 @@ private:
 
 std::unique_ptr<Workbook> readCsv(const QByteArray &bytes, const QString &sheetName, ReadError *error)
 {
-    QString text;
     if (bytes.size() > limits::CsvBytes) {
         setReadError(error, ReadError::reached(ReadError::CsvBytes));
         return nullptr;
     }
-    if (!decode(bytes, &text)) {
+    Encoding encoding;
+    int start;
+    if (!detectEncoding(bytes, &encoding, &start)) {
         setReadError(error, ReadError::at(ReadError::NotText));
         return nullptr;
     }
@@ -222,8 +313,8 @@ std::unique_ptr<Workbook> readCsv(const QByteArray &bytes, const QString &sheetN
     Sheet &sheet = book->sheets.front();
     sheet.name = sheetName;
     sheet.worksheet = true;
-    FieldReader reader(&sheet.cells);
-    if (!reader.read(text)) {
+    FieldReader reader(&sheet.cells, encoding);
+    if (!reader.read(bytes.constData() + start, bytes.constData() + bytes.size())) {
         setReadError(error, reader.error());
         return nullptr;
     }

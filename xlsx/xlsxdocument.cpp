@@ -3,7 +3,7 @@
 #include "xlsxsavetarget.h"
 #include "workbookfile.h"
 #include "xlsxworkbook.h"
-#include "xlsxzipwriter.h"
+#include "zip/zipwriter.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -110,7 +110,7 @@ bool Document::saveAs(const QString &xlsxName) const
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!detail::writePackage(book.package, replacements, &buffer)) {
+    if (!detail::writePackage(book.package.bytes(), book.package.layout(), replacements, &buffer)) {
         d->saveError.kind = SaveError::NotEditable;
         return false;
     }

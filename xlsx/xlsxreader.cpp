@@ -5,6 +5,7 @@
 #include "xlsxxml.h"
 
 #include "core/readbudget.h"
+#include "zip/zipentryreader.h"
 
 #include <QDateTime>
 #include <QUrl>
@@ -134,8 +135,35 @@ int hexValue(QChar c)
     return -1;
 }
 
+// At most the text a cell keeps; a character cut in two goes.
+QString cellText(QString text, bool cut)
+{
+    if (cut && text.endsWith(QChar(0xfffd)))
+        text.chop(1);
+    if (text.size() > limits::CellText) {
+        text.truncate(limits::CellText);
+        if (text.at(text.size() - 1).isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
+// Appends the text just read while out holds less than a cell keeps.
+void appendCapped(const XmlReader &x, std::string *out)
+{
+    if (out->size() < size_t(limits::CellTextBytes))
+        x.appendText(out);
+}
+
+QString unescape(const std::string &utf8);
+
 // Strings in a workbook carry characters XML cannot hold as _xHHHH_.
 QString unescapeText(const std::string &utf8)
+{
+    return cellText(unescape(utf8), utf8.size() >= size_t(limits::CellTextBytes));
+}
+
+QString unescape(const std::string &utf8)
 {
     QString s = QString::fromUtf8(utf8.data(), int(utf8.size()));
     if (utf8.find("_x") == std::string::npos)
@@ -332,7 +360,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
             break;
         case Token::Text:
             if (inItem && item.capture)
-                x.appendText(&item.text);
+                appendCapped(x, &item.text);
             break;
         }
     }
@@ -459,9 +487,9 @@ public:
                 break;
             case Token::Text:
                 if (m_captureValue)
-                    x.appendText(&m_value);
+                    appendCapped(x, &m_value);
                 else if (m_inInline && m_inline.capture)
-                    x.appendText(&m_inline.text);
+                    appendCapped(x, &m_inline.text);
                 break;
             }
         }
@@ -693,12 +721,31 @@ QString relationshipsPart(const QString &part)
     return part.left(slash + 1) + QLatin1String("_rels/") + part.mid(slash + 1) + QLatin1String(".rels");
 }
 
+// Why an entry did not read; partCap when the cap it ran into was the part's
+// own rather than what was left of all the inflated bytes.
+ReadError entryError(const EntryReader &entry, bool partCap, const QString &part)
+{
+    switch (entry.failure()) {
+    case EntryReader::PastCap:
+        return ReadError::reached(partCap ? ReadError::PartBytes : ReadError::InflatedBytes, part);
+    case EntryReader::PastRatio:
+        return ReadError::reached(ReadError::InflateRatio, part);
+    case EntryReader::Encrypted:
+        return ReadError::at(ReadError::Encrypted, part, entry.failureOffset());
+    case EntryReader::NoFailure:
+    case EntryReader::Damaged:
+    case EntryReader::Unsupported:
+        break;
+    }
+    return ReadError::at(ReadError::DamagedZip, part, entry.failureOffset());
+}
+
 // Runs parsers over the entries of a package, charging what they inflate to
 // one budget, and keeps the first reason a part did not read.
 class PartReader
 {
 public:
-    PartReader(Package &package, ReadError *error) : m_package(package), m_error(error) {}
+    PartReader(const Package &package, ReadError *error) : m_package(package), m_error(error) {}
 
     ReadBudget &budget() { return m_budget; }
 
@@ -706,17 +753,17 @@ public:
     bool read(int index, qint64 cap, Parse parse)
     {
         const qint64 left = ReadError::limitValue(ReadError::InflatedBytes) - m_inflated;
-        EntryReader entry(m_package, index, std::min(cap, left));
+        EntryReader entry(m_package.bytes(), m_package.entry(index), std::min(cap, left));
         XmlReader reader(&entry);
         const bool ok = parse(reader);
         m_inflated += entry.inflated();
         if (ok && !entry.failed() && m_budget.charge(ReadError::InflatedBytes, entry.inflated()))
             return true;
-        const QString part = m_package.entries()[size_t(index)].info.name;
+        const QString part = m_package.name(index);
         if (m_budget.exceeded())
             fail(m_budget.exceeded(), part);
         else if (entry.failed())
-            fail(entry.inflated() >= cap ? ReadError::reached(ReadError::PartBytes, part) : ReadError::at(ReadError::DamagedZip, part));
+            fail(entryError(entry, cap <= left, part));
         else
             fail(ReadError::at(ReadError::DamagedXml, part));
         return false;
@@ -737,7 +784,7 @@ private:
         setReadError(m_error, e);
     }
 
-    Package &m_package;
+    const Package &m_package;
     ReadError *m_error;
     ReadBudget m_budget;
     qint64 m_inflated = 0;
@@ -800,10 +847,8 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes, ReadError *error
 {
     std::unique_ptr<Workbook> book(new Workbook);
     Package &package = book->package;
-    if (!package.open(bytes)) {
-        setReadError(error, ReadError::at(ReadError::DamagedZip));
+    if (!package.open(bytes, error))
         return nullptr;
-    }
     PartReader parts(package, error);
 
     Relationships packageRels;
@@ -882,7 +927,7 @@ std::unique_ptr<Workbook> readWorkbook(const QByteArray &bytes, ReadError *error
 
 bool inflatePart(Workbook &book, int entry, qint64 cap, QByteArray *xml)
 {
-    EntryReader reader(book.package, entry, cap);
+    EntryReader reader(book.package.bytes(), book.package.entry(entry), cap);
     QByteArray chunk;
     xml->clear();
     while (reader.next(&chunk))

@@ -1,6 +1,6 @@
 #include "xlsxxml.h"
 
-#include "xlsxpackage.h"
+#include "zip/zipentryreader.h"
 
 #include <QTextCodec>
 

@@ -214,8 +214,11 @@ void TestBatchRun::openingTheWorkbook()
 
 void TestBatchRun::cancelledDialog()
 {
+    // An account without a desktop folder starts in the home folder.
+    QVERIFY(QDir(m_home->filePath(QStringLiteral("Desktop"))).removeRecursively());
     const Run r = run(QString(), QStringLiteral("OK"));
     QVERIFY(r.dialog.seen);
+    QCOMPARE(r.dialog.directory, m_home->path());
     QCOMPARE(r.box.icon, QMessageBox::Warning);
     QCOMPARE(r.box.title, QStringLiteral("警告"));
     QCOMPARE(r.box.text, QStringLiteral("选择文件路径为空"));

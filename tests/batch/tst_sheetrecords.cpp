@@ -1,3 +1,4 @@
+#include "batch/filenames.h"
 #include "batch/sheetrecords.h"
 
 #include "fixtures.h"
@@ -45,6 +46,8 @@ private slots:
     void workedExamples();
     void layouts_data();
     void layouts();
+    void fileNames_data();
+    void fileNames();
 };
 
 void TestSheetRecords::dates_data()
@@ -138,6 +141,39 @@ void TestSheetRecords::layouts()
     QFETCH(bool, board);
     QFETCH(Records, records);
     QCOMPARE(read(workbook, sheet, board ? SheetLayout::board : SheetLayout::device), records);
+}
+
+void TestSheetRecords::fileNames_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("here");
+    QTest::addColumn<bool>("windows");
+    QTest::newRow("plain") << "DEV-01" << true << true;
+    QTest::newRow("into a sub-folder") << "sub/DEV-01" << true << true;
+    QTest::newRow("C1 control, next line") << QStringLiteral("A\u0085B") << false << false;
+    QTest::newRow("C1 control, CSI") << QStringLiteral("A\u009bB") << false << false;
+    QTest::newRow("no-break space is no control") << QStringLiteral("A\u00a0B") << true << true;
+    QTest::newRow("device name") << "CON" << true << false;
+    QTest::newRow("device name with an ending") << "nul.txt" << true << false;
+    QTest::newRow("port") << "com1" << true << false;
+    QTest::newRow("port 0 is a name") << "COM0" << true << true;
+    QTest::newRow("device name in a sub-folder") << "sub/LPT9" << true << false;
+    QTest::newRow("device name inside a longer one") << "CONSOLE" << true << true;
+    QTest::newRow("trailing dot in a folder") << "sub./x" << true << false;
+    QTest::newRow("trailing blank in a folder") << "sub /x" << true << false;
+    QTest::newRow("colon") << "A:B" << true << false;
+    QTest::newRow("question mark") << "A?" << true << false;
+    QTest::newRow("pipe") << "A|B" << true << false;
+}
+
+// Keys that cannot name a file as they stand are refused; Windows refuses more.
+void TestSheetRecords::fileNames()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, here);
+    QFETCH(bool, windows);
+    QCOMPARE(usableAsFileName(key, false), here);
+    QCOMPARE(usableAsFileName(key, true), windows);
 }
 
 QTEST_MAIN(TestSheetRecords)

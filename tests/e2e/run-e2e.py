@@ -29,6 +29,7 @@ WORKBOOK = SOURCE / "tests/batch/fixtures/worked.xlsx"
 TITLE = "二维码生成工具"
 TYPED = "Kestrova 二维码 42"
 EXPORT_NAME = "导出.jpg"
+LONG_CSV = "device_long.csv"
 
 # What worked.xlsx turns into.
 DEVICE_FOLDER = "装置检验二维码"
@@ -453,7 +454,8 @@ class Run:
             self.expect(f"files in {folder}", files, sorted(codes))
             for name, payload in codes.items():
                 self.expect(f"{folder}/{name}", self.decode(where / name), payload)
-        self.expect("what the batch left beside the workbook", sorted(p.name for p in self.books.iterdir()),
+        self.expect("what the batch left beside the workbook",
+                    sorted(p.name for p in self.books.iterdir() if p.name != LONG_CSV),
                     sorted([WORKBOOK.name, DEVICE_FOLDER, BOARD_FOLDER]))
 
         logged = [line for line in self.app_log.read_text(errors="replace").splitlines() if line in DEVICE_LOG]
@@ -464,6 +466,35 @@ class Run:
         self.expect("sheets of the saved-back workbook", saved.sheetnames, ["notes", "device_list", "board_2024"])
         self.expect("device_list!A2 after saving back", saved["device_list"]["A2"].value, "DEV-01")
         self.nothing_opened()
+
+    def cancel_by_closing(self):
+        """Starts a long batch, closes the window during it: the run stops,
+        says how far it got, and then the window closes."""
+        rows = 5000
+        book = self.books / LONG_CSV
+        book.write_text("Key,Name\n" + "".join(f"L{i:05d},long run {i}\n" for i in range(rows)))
+        self.click(self.window, excel_button_spot(*self.size))
+        dialog = self.wait_window("选择文件")
+        self.focus(dialog)
+        self.type_text(str(book))
+        self.xdo("key", "Return")
+        self.wait_gone("选择文件", dialog)
+        self.wait_window("二维码生成中", BATCH_TIMEOUT)
+        say(f"asking window {self.window} to close during the batch")
+        X11().close_window(self.display, self.window)
+        box = self.wait_window("警告")
+        written = len(list((self.books / DEVICE_FOLDER).glob("L*.png")))
+        if not 0 < written < rows:
+            raise Failure(f"{written} of {rows} images written before the cancel")
+        say(f"ok: cancelled after {written} images")
+        self.focus(box)
+        self.xdo("key", "Escape")
+        try:
+            status = self.app.wait(EXIT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after the cancel box of a closed window")
+        self.expect("kestrova's exit status", status, 0)
+        self.expect(f"{LONG_CSV} after the cancel", book.read_text().count("\n"), rows + 1)
 
     def close(self):
         say(f"asking window {self.window} to close")
@@ -478,7 +509,7 @@ class Run:
         self.prepare()
         self.start_xvfb()
         # Keys for what is not on the keyboard, bound before the program reads the map.
-        typed = TYPED + str(self.out / EXPORT_NAME) + str(self.books / WORKBOOK.name)
+        typed = TYPED + str(self.out / EXPORT_NAME) + str(self.books / WORKBOOK.name) + str(self.books / LONG_CSV)
         extra = sorted({char for char in typed if ord(char) > 0x7e})
         say(f"binding keys for {''.join(extra)!r}")
         X11().bind_characters(self.display, extra)
@@ -487,7 +518,7 @@ class Run:
         self.live_preview()
         self.export()
         self.batch()
-        self.close()
+        self.cancel_by_closing()
         # The opener starts detached; by now it would have written its line.
         self.nothing_opened()
 

@@ -211,6 +211,13 @@ void TestRenderer::capacityLimit()
     QVERIFY(!m_window.generateQrCodeImage(chinese(985), path));
     QCOMPARE(log.debugLines(), QStringList{QStringLiteral("Failed to generate QR code.")});
     QCOMPARE(QImage(path), fits);
+
+    // Digits pack tighter than bytes: the largest symbol holds 7,089 of them.
+    // A text beyond any symbol is refused before the encoder, which would
+    // take gigabytes for a few megabytes of text.
+    QVERIFY(m_window.generateQrCodeImage(QString(7089, QLatin1Char('7')), path));
+    QVERIFY(!m_window.generateQrCodeImage(QString(7090, QLatin1Char('7')), path));
+    QVERIFY(m_window.generateQrCodeImage(QStringLiteral("ok") + QChar(0) + QString(8000, QLatin1Char('x')), path));
 }
 
 void TestRenderer::failuresLeaveFileAlone()

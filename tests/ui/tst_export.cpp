@@ -100,6 +100,12 @@ void TestExport::cancelledDialog()
     QCOMPARE(dialog.filters, (QStringList{"(*.png)", "(*.jpg)", "All Files (*)"}));
     QCOMPARE(dialog.selectedFilter, QStringLiteral("(*.png)"));
     checkWarning(box, m_window.get(), QStringLiteral("保存文件路径为空"));
+
+    // An account without a desktop folder starts in the home folder.
+    QVERIFY(QDir(m_desktop).removeRecursively());
+    exportTo(QString(), QStringLiteral("OK"), &box, &dialog);
+    QCOMPARE(dialog.directory, m_home->path());
+    QCOMPARE(dialog.selectedFiles, QStringList{m_home->filePath(QStringLiteral("QRCode.png"))});
 }
 
 void TestExport::nothingRenderedYet()

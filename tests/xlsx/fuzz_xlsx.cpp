@@ -13,27 +13,31 @@
 // Besides crashes, it stops on broken invariants: cells out of order, an index
 // or a range that does not match them, an edit that does not read back, a
 // package that is not written back as read, or does not load again once
-// written with its workbook part edited.
+// written with its workbook part edited; zip entries that share bytes or lie
+// outside the file, or that read to their end with another size or CRC than
+// their central record's.
 
 #include "csvreader.h"
 #include "workbookstream.h"
 #include "xlsreader.h"
 #include "xlsxworkbook.h"
-#include "xlsxzipwriter.h"
-
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
+#include "zip/zipentryreader.h"
+#include "zip/zipwriter.h"
+#include "zipbuilder.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 using namespace QXlsx::detail;
+namespace limits = QXlsx::limits;
 
 namespace {
 
@@ -70,19 +74,36 @@ QByteArray package(int fuzzed, const QByteArray &data)
         {"xl/worksheets/sheet2.xml", sheet},
         {"xl/sharedStrings.xml", fuzzed == 2 ? data : strings},
     };
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QuaZip zip(&buffer);
-    zip.setAutoClose(false);
-    zip.open(QuaZip::mdCreate);
-    for (const auto &part : parts) {
-        QuaZipFile f(&zip);
-        f.open(QIODevice::WriteOnly, QuaZipNewInfo(QString::fromLatin1(part.first)), nullptr, 0, 0, 0);
-        f.write(part.second);
-        f.close();
+    xlsxtest::ZipBuilder zip;
+    for (const auto &part : parts)
+        zip.add(part.first, part.second, 0);
+    return zip.finish();
+}
+
+// Every entry of a zip the package takes lies apart within the bytes, and
+// reads (up to a small cap) to its end only with the central record's size and CRC.
+void checkZip(const QByteArray &bytes)
+{
+    Package package;
+    if (!package.open(bytes, nullptr))
+        return;
+    std::vector<const ZipEntryLayout *> entries;
+    for (int i = 0; i < package.size(); ++i)
+        entries.push_back(&package.entry(i));
+    std::sort(entries.begin(), entries.end(), [](const ZipEntryLayout *a, const ZipEntryLayout *b) { return a->local < b->local; });
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ZipEntryLayout &e = *entries[i];
+        check(e.local >= 0 && e.data >= e.local + zip::local::Size && e.data + qint64(e.compressed) <= e.end
+                  && e.end <= bytes.size() && (i + 1 == entries.size() || e.end <= entries[i + 1]->local),
+              "entry outside the file or sharing bytes");
+        EntryReader reader(bytes, e, 1 << 20);
+        QByteArray chunk;
+        quint32 crc = 0;
+        while (reader.next(&chunk))
+            crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(chunk.size())));
+        if (!reader.failed())
+            check(quint64(reader.inflated()) == e.uncompressed && crc == e.record.crc(), "entry read with another size or CRC");
     }
-    zip.close();
-    return buffer.data();
 }
 
 void checkSheet(Sheet &sheet)
@@ -222,6 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const QByteArray bytes = mode == 0 ? input : package(mode, input);
+    if (mode == 0)
+        checkZip(bytes);
     std::unique_ptr<Workbook> book = readWorkbook(bytes);
     if (!book)
         return 0;
@@ -234,14 +257,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QBuffer same;
     same.open(QIODevice::WriteOnly);
-    check(writePackage(book->package, {}, &same) && same.data() == bytes, "unedited package not written as read");
+    check(writePackage(book->package.bytes(), book->package.layout(), {}, &same) && same.data() == bytes, "unedited package not written as read");
 
     // A package the reader took is written with the edited parts, or refused;
     // once written it reads back with those parts and every sheet as before.
     std::map<int, QByteArray> replacements;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    if (selectionEdits(*book, tab, &replacements) && writePackage(book->package, replacements, &out)) {
+    if (selectionEdits(*book, tab, &replacements)
+        && writePackage(book->package.bytes(), book->package.layout(), replacements, &out)) {
         std::unique_ptr<Workbook> again = readWorkbook(out.data());
         check(again != nullptr, "written package does not load");
         for (const auto &replaced : replacements) {

@@ -2,12 +2,9 @@
 
 #include "xlsxdocument.h"
 #include "xlsxtestutil.h"
+#include "zipbuilder.h"
 
 #include "logcapture.h"
-
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
 
 #include <QBuffer>
 #include <QDateTime>
@@ -22,6 +19,8 @@
 
 using namespace xlsxtest;
 
+Q_DECLARE_METATYPE(QXlsx::ReadError)
+
 namespace {
 
 const QString SheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
@@ -30,30 +29,31 @@ const QString SheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
 // own function in pieces, so big parts never sit whole in memory.
 bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets)
 {
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    bool ok = true;
-    for (const auto &part : workbookParts(sheets.size())) {
-        QuaZipFile f(&zip);
-        ok = ok && f.open(QIODevice::WriteOnly, QuaZipNewInfo(part.first)) && f.write(part.second) == part.second.size();
-        f.close();
-    }
+    ZipBuilder zip;
+    for (const auto &part : workbookParts(sheets.size()))
+        zip.add(part.first.toUtf8(), part.second);
     for (int i = 0; i < sheets.size(); ++i) {
-        QuaZipFile f(&zip);
-        ok = ok && f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("xl/worksheets/sheet%1.xml").arg(i + 1)));
-        ok = ok && sheets[i](&f);
-        f.close();
+        DeflatingDevice sheet;
+        if (!sheets[i](&sheet))
+            return false;
+        quint32 crc = 0;
+        quint64 size = 0;
+        const QByteArray stored = sheet.finish(&crc, &size);
+        zip.add(QStringLiteral("xl/worksheets/sheet%1.xml").arg(i + 1).toUtf8(), 8, crc, size, stored);
     }
-    zip.close();
-    return ok && zip.getZipError() == ZIP_OK;
+    return writeFile(path, zip.finish());
 }
 
-// A sheet with cell A1 = 1 and then megabytes of white space.
-std::function<bool(QIODevice *)> paddedSheet(int megabytes)
+// A sheet with cell A1 = 1 and then megabytes of white space: spaces alone
+// deflate 1028:1, past the inflate ratio; with line breaks strewn among them
+// about 200:1, within it.
+std::function<bool(QIODevice *)> paddedSheet(int megabytes, bool lineBreaks = true)
 {
-    return [megabytes](QIODevice *out) {
-        const QByteArray spaces(1024 * 1024, ' ');
+    return [megabytes, lineBreaks](QIODevice *out) {
+        QByteArray spaces(1024 * 1024, ' ');
+        QRandomGenerator rng(7);
+        for (int at = 0; lineBreaks && at < spaces.size(); at += rng.bounded(1, 1200))
+            spaces[at] = '\n';
         bool ok = out->write("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
                              "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>") > 0;
         for (int i = 0; ok && i < megabytes; ++i)
@@ -77,7 +77,8 @@ std::function<bool(QIODevice *)> fullRows(int rows)
     };
 }
 
-void checkUnreadable(const QString &path, const QString &saveTarget)
+// Not loaded, nothing written, nothing logged; for a reason when expected has one.
+void checkUnreadable(const QString &path, const QString &saveTarget, const QXlsx::ReadError &expected = QXlsx::ReadError())
 {
     const bool existed = QFileInfo::exists(path);
     const QByteArray before = readFile(path);
@@ -87,6 +88,13 @@ void checkUnreadable(const QString &path, const QString &saveTarget)
         LogCapture log;
         QXlsx::Document doc(path);
         QVERIFY(!doc.isLoaded());
+        if (expected) {
+            const QXlsx::ReadError e = doc.readError();
+            QCOMPARE(int(e.kind), int(expected.kind));
+            QCOMPARE(int(e.limit), int(expected.limit));
+            QCOMPARE(e.part, expected.part);
+            QCOMPARE(e.offset, expected.offset);
+        }
         QVERIFY(doc.sheetNames().isEmpty());
         QVERIFY(!doc.selectSheet(QStringLiteral("Sheet")));
         QVERIFY(!doc.selectSheet(QStringLiteral("device")));
@@ -119,6 +127,8 @@ private slots:
     void allPartsInflatingPastTheCap();
     void tooManyCells();
     void csvPastTheLimits();
+    void zipPackages_data();
+    void zipPackages();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -339,7 +349,7 @@ void TestXlsxBadInput::partInflatingPastTheCap()
     const QString bomb = file(QStringLiteral("bomb.xlsx"));
     QVERIFY(writeStreamed(bomb, {paddedSheet(129)}));
     QVERIFY(QFileInfo(bomb).size() < 1024 * 1024);
-    checkUnreadable(bomb, file(QStringLiteral("bomb-saved.xlsx")));
+    checkUnreadable(bomb, file(QStringLiteral("bomb-saved.xlsx")), QXlsx::ReadError::reached(QXlsx::ReadError::PartBytes, SheetPart));
 }
 
 // Parts each under the cap but together past what is inflated in all.
@@ -351,7 +361,8 @@ void TestXlsxBadInput::allPartsInflatingPastTheCap()
 
     const QString three = file(QStringLiteral("three-big.xlsx"));
     QVERIFY(writeStreamed(three, {paddedSheet(100), paddedSheet(100), paddedSheet(100)}));
-    checkUnreadable(three, file(QStringLiteral("three-big-saved.xlsx")));
+    checkUnreadable(three, file(QStringLiteral("three-big-saved.xlsx")),
+                    QXlsx::ReadError::reached(QXlsx::ReadError::InflatedBytes, QStringLiteral("xl/worksheets/sheet3.xml")));
 }
 
 // More than 4,000,000 cells are refused (245 full rows); fewer are read.
@@ -391,6 +402,115 @@ void TestXlsxBadInput::csvPastTheLimits()
     const QString many = file(QStringLiteral("many-cells.csv"));
     QVERIFY(writeFile(many, row.repeated(245)));
     checkUnreadable(many, file(QStringLiteral("many-cells-saved.csv")));
+}
+
+// Packages whose zip records are odd or hostile, built by hand: each is read,
+// or refused for its reason, at the entry and offset where it went wrong.
+void TestXlsxBadInput::zipPackages_data()
+{
+    using E = QXlsx::ReadError;
+    using Where = std::function<qint64(const QByteArray &, const ZipBuilder &)>;
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QXlsx::ReadError>("expected"); // none: read, with A1 = 1
+    const QByteArray sheet = worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>");
+    // A one-sheet workbook (the sheet is entry 3) and the extra entries after
+    // it; then edit changes its bytes, and where says the offset expected.
+    const auto row = [&](const char *name, E expected, const Where &where, const std::function<void(ZipBuilder &)> &extra,
+                         const std::function<void(QByteArray &, const ZipBuilder &)> &edit, quint16 sheetMethod = 8,
+                         bool zip64End = false, const char *separator = "/") {
+        ZipBuilder zip;
+        for (const auto &part : workbookParts(1))
+            zip.add(part.first.toUtf8().replace("/", separator), part.second);
+        zip.add(SheetPart.toUtf8().replace("/", separator), sheet, sheetMethod);
+        if (extra)
+            extra(zip);
+        QByteArray bytes = zip.finish(zip64End);
+        if (edit)
+            edit(bytes, zip);
+        if (where)
+            expected.offset = where(bytes, zip);
+        const QString path = file(QString::fromLatin1(name) + QLatin1String(".xlsx"));
+        QVERIFY(writeFile(path, bytes));
+        QTest::newRow(name) << path << expected;
+    };
+    const auto damaged = [](const QString &part) { return E::at(E::DamagedZip, part); };
+    const auto local = [](int i) -> Where { return [i](const QByteArray &, const ZipBuilder &zip) { return zip.localOffset(i); }; };
+    const auto central = [](int i) -> Where { return [i](const QByteArray &, const ZipBuilder &zip) { return zip.centralOffset(i); }; };
+    const auto fromEnd = [](int n) -> Where { return [n](const QByteArray &b, const ZipBuilder &) { return qint64(b.size() - n); }; };
+    const auto put16 = [](QByteArray &b, qint64 at, quint16 v) { qToLittleEndian<quint16>(v, b.data() + at); };
+    const auto put32 = [](QByteArray &b, qint64 at, quint32 v) { qToLittleEndian<quint32>(v, b.data() + at); };
+    const auto fillers = [](int count) {
+        return [count](ZipBuilder &zip) {
+            for (int i = 0; i < count; ++i)
+                zip.add("f/" + QByteArray::number(i), QByteArray(), 0);
+        };
+    };
+
+    row("65,535 entries", E(), nullptr, fillers(65535 - 4), nullptr);
+    row("65,536 entries", E::reached(E::ZipEntries), nullptr, fillers(65536 - 4), nullptr, 8, true);
+    row("stored sheet", E(), nullptr, nullptr, nullptr, 0);
+    row("backslashes in the names", E(), nullptr, nullptr, nullptr, 8, false, "\\");
+    row("the same part twice", damaged(QStringLiteral("XL/Worksheets/Sheet1.xml")), central(4),
+        [&](ZipBuilder &zip) { zip.add("XL/Worksheets/Sheet1.xml", sheet); }, nullptr);
+    row("cut short", damaged(QString()), fromEnd(0), nullptr, [](QByteArray &b, const ZipBuilder &) { b.chop(1); });
+    row("split over two disks", damaged(QString()), fromEnd(22), nullptr,
+        [&](QByteArray &b, const ZipBuilder &) { put16(b, b.size() - 22 + 4, 1); });
+    row("local name differs", damaged(SheetPart), local(3), nullptr,
+        [](QByteArray &b, const ZipBuilder &zip) { b[int(zip.localOffset(3)) + 30] = 'X'; });
+    row("local CRC differs", damaged(SheetPart), local(3), nullptr,
+        [&](QByteArray &b, const ZipBuilder &zip) { put32(b, zip.localOffset(3) + 14, 1); });
+    row("data descriptor missing", damaged(SheetPart), central(0), nullptr, // where the descriptor should be
+        [&](QByteArray &b, const ZipBuilder &zip) { put16(b, zip.localOffset(3) + 6, 8); });
+    row("entry runs into the next", damaged(QStringLiteral("xl/workbook.xml")), local(1), nullptr,
+        [&](QByteArray &b, const ZipBuilder &zip) {
+            const quint32 longer = quint32(zip.localOffset(1) - zip.localOffset(0)); // past entry 1's header
+            put32(b, zip.localOffset(0) + 18, longer);
+            put32(b, zip.centralOffset(0) + 20, longer);
+        });
+    row("CRC of the data differs", damaged(SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+        put32(b, zip.localOffset(3) + 14, 1);
+        put32(b, zip.centralOffset(3) + 16, 1);
+    });
+    row("stored sizes differ", damaged(SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+        put32(b, zip.localOffset(3) + 22, quint32(sheet.size() + 1));
+        put32(b, zip.centralOffset(3) + 24, quint32(sheet.size() + 1));
+    }, 0);
+    row("bzip2", damaged(SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+        put16(b, zip.localOffset(3) + 8, 12);
+        put16(b, zip.centralOffset(3) + 10, 12);
+    });
+    row("encrypted sheet", E::at(E::Encrypted, SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+        put16(b, zip.localOffset(3) + 6, 1);
+        put16(b, zip.centralOffset(3) + 8, 1);
+    });
+    {
+        // Spaces only, 20 MiB: 1028:1.
+        DeflatingDevice padded;
+        QVERIFY(paddedSheet(20, false)(&padded));
+        quint32 crc = 0;
+        quint64 size = 0;
+        const QByteArray stored = padded.finish(&crc, &size);
+        ZipBuilder zip;
+        for (const auto &part : workbookParts(1))
+            zip.add(part.first.toUtf8(), part.second);
+        zip.add(SheetPart.toUtf8(), 8, crc, size, stored);
+        const QString path = file(QStringLiteral("ratio.xlsx"));
+        QVERIFY(writeFile(path, zip.finish()));
+        QTest::newRow("past the inflate ratio") << path << E::reached(E::InflateRatio, SheetPart);
+    }
+}
+
+void TestXlsxBadInput::zipPackages()
+{
+    QFETCH(QString, path);
+    QFETCH(QXlsx::ReadError, expected);
+    if (expected) {
+        checkUnreadable(path, file(QStringLiteral("saved-%1.xlsx").arg(++m_count)), expected);
+        return;
+    }
+    QXlsx::Document doc(path);
+    QVERIFY2(doc.isLoaded(), qPrintable(doc.readError().part));
+    QCOMPARE(doc.cellAt(1, 1)->value(), QVariant(1.0));
 }
 
 QTEST_GUILESS_MAIN(TestXlsxBadInput)

@@ -315,6 +315,10 @@ void TestXlsxReader::manyRowsAcrossReadChunks()
     QXlsx::Document doc(path);
     QVERIFY(doc.isLoaded());
     checkRange(doc.dimension(), 1, 1, rows + 1, 3);
+    // A cell keeps the first 32,767 characters, never half a pair.
+    expectedLong.truncate(32767);
+    if (expectedLong.at(expectedLong.size() - 1).isHighSurrogate())
+        expectedLong.chop(1);
     QCOMPARE(valueAt(doc, rows + 1, 1).toString().size(), expectedLong.size());
     QVERIFY(valueAt(doc, rows + 1, 1) == QVariant(expectedLong));
     for (int r = 1; r <= rows; ++r) {

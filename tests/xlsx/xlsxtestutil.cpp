@@ -2,10 +2,8 @@
 
 #include "xlsxdocument.h"
 #include "xlsxworkbook.h"
-
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
+#include "zip/zipentryreader.h"
+#include "zipbuilder.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -58,23 +56,21 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 QVector<Entry> zipEntries(const QString &path, bool *ok)
 {
     QVector<Entry> entries;
-    QuaZip zip(path);
-    bool good = zip.open(QuaZip::mdUnzip);
-    for (bool more = good && zip.goToFirstFile(); good && more; more = zip.goToNextFile()) {
+    QXlsx::detail::Package package;
+    bool good = package.open(readFile(path), nullptr);
+    for (int i = 0; good && i < package.size(); ++i) {
+        const QXlsx::detail::ZipEntryLayout &layout = package.entry(i);
         Entry e;
-        e.name = zip.getCurrentFileName();
-        QuaZipFile inflated(&zip);
-        good = inflated.open(QIODevice::ReadOnly);
-        e.data = inflated.readAll();
-        inflated.close();
-        good = good && inflated.getZipError() == UNZ_OK;
-        QuaZipFile raw(&zip);
-        good = good && raw.open(QIODevice::ReadOnly, &e.method, nullptr, true);
-        e.raw = raw.readAll();
-        raw.close();
+        e.name = package.name(i);
+        e.method = layout.record.method();
+        e.raw = package.bytes().mid(int(layout.data), int(layout.compressed));
+        QXlsx::detail::EntryReader reader(package.bytes(), layout, qint64(1) << 30);
+        QByteArray chunk;
+        while (reader.next(&chunk))
+            e.data += chunk;
+        good = !reader.failed();
         entries.append(e);
     }
-    good = good && zip.getZipError() == UNZ_OK;
     if (ok)
         *ok = good;
     return entries;
@@ -91,17 +87,10 @@ QByteArray zipEntry(const QString &path, const QString &name)
 
 bool writeZip(const QString &path, const QVector<std::pair<QString, QByteArray>> &entries)
 {
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    bool ok = true;
-    for (const auto &entry : entries) {
-        QuaZipFile f(&zip);
-        ok = ok && f.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)) && f.write(entry.second) == entry.second.size();
-        f.close();
-    }
-    zip.close();
-    return ok && zip.getZipError() == ZIP_OK;
+    ZipBuilder zip;
+    for (const auto &entry : entries)
+        zip.add(entry.first.toUtf8(), entry.second);
+    return writeFile(path, zip.finish());
 }
 
 bool editZip(const QString &source, const QString &target, const QString &name, const QByteArray &content)

@@ -32,7 +32,8 @@ struct Entry
     QByteArray raw; // as stored
     int method = 0;
 };
-// The entries of a zip, in their order; ok false when it cannot be read.
+// The entries of a zip, in their order, as our own zip code reads them; ok
+// false when it cannot be read.
 QVector<Entry> zipEntries(const QString &path, bool *ok = nullptr);
 QByteArray zipEntry(const QString &path, const QString &name);
 // Writes a zip of (name, content) pairs, deflated, in the order given.

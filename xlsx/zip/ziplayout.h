@@ -1,7 +1,12 @@
 #pragma once
 
-// Where the records of a zip lie in its bytes, so that they can be copied as
-// they are. Every offset and length is checked against the bytes.
+// Where the records of a zip lie in its bytes: the index the entries are read
+// through, and what a save copies as it is. Every offset and length is
+// checked against the bytes, and each local header against its central record.
+
+#include "zipformat.h"
+
+#include "readerror.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -11,22 +16,9 @@
 namespace QXlsx {
 namespace detail {
 
-class Package;
-
-constexpr quint32 Max32 = 0xffffffffu;
-constexpr quint16 Max16 = 0xffffu;
-constexpr quint16 Zip64ExtraId = 0x0001;
-constexpr int LocalHeaderSize = 30; // before the name and extra field
-constexpr quint16 DescriptorFlag = 0x0008; // a data descriptor follows the data
-
 // Offset of the end-of-central-directory record that, with its comment, ends
 // bytes; -1 when there is none (a zip cut short anywhere loses it).
 qint64 findEndRecord(const QByteArray &bytes);
-
-// Little-endian fields at p.
-quint16 le16(const char *p);
-quint32 le32(const char *p);
-quint64 le64(const char *p);
 
 // The block with this id in an extra field: its data's offset in extra and its
 // length, or false when there is none. A malformed tail ends the search.
@@ -36,17 +28,15 @@ bool findExtraBlock(const QByteArray &extra, quint16 id, int *data, int *length)
 // the same bytes.
 struct CentralRecord
 {
-    // The 46 fixed bytes, as stored (the sizes and offset may be zip64 markers).
+    // The fixed bytes, as stored (the sizes and offset may be zip64 markers).
     QByteArray fixed;
     QByteArray name;
     QByteArray extra;
     QByteArray comment;
 
-    quint16 flags() const { return le16(fixed.constData() + 8); }
-    quint16 method() const { return le16(fixed.constData() + 10); }
-    quint32 crc() const { return le32(fixed.constData() + 16); }
-    quint16 internalAttributes() const { return le16(fixed.constData() + 36); }
-    quint32 externalAttributes() const { return le32(fixed.constData() + 38); }
+    quint16 flags() const { return zip::le16(fixed.constData() + zip::central::Flags); }
+    quint16 method() const { return zip::le16(fixed.constData() + zip::central::Method); }
+    quint32 crc() const { return zip::le32(fixed.constData() + zip::central::Crc); }
 
     // The fields a zip64 extra block may hold, in the order it holds them.
     enum Field { Uncompressed, Compressed, LocalOffset, DiskStart };
@@ -63,21 +53,29 @@ struct CentralRecord
 struct ZipEntryLayout
 {
     CentralRecord record;
+    qint64 central = 0; // the central record
     qint64 local = 0; // the local header
-    qint64 end = 0; // one past the compressed data and the data descriptor, if any
+    quint16 localFlags = 0;
+    qint64 data = 0; // the stored data
+    quint64 compressed = 0; // its length
+    quint64 uncompressed = 0; // and what it inflates to, as the central record says
+    qint64 end = 0; // one past the stored data and the data descriptor, if any
 };
 
 struct ZipLayout
 {
-    std::vector<ZipEntryLayout> entries; // in central-directory order, as Package::entries()
+    std::vector<ZipEntryLayout> entries; // in central-directory order
     qint64 zip64Record = -1; // the zip64 end record, when there is one
     qint64 zip64RecordLength = 0;
     qint64 endRecord = 0; // the end record; it and its comment run to the end
 };
 
-// Reads the layout of package's bytes; false when an offset or length does not
-// fit, entries overlap, or an entry differs from what package lists.
-bool readZipLayout(const Package &package, ZipLayout *layout);
+// Reads the layout of a whole zip in bytes. Refuses (DamagedZip, with the entry
+// and the offset) a zip split over disks or with bytes before it, records that
+// run past their bounds, a local header that disagrees with its central record,
+// a data descriptor that disagrees with it, and entries that share bytes;
+// more than limits::ZipEntries entries are LimitReached.
+bool readZipLayout(const QByteArray &bytes, ZipLayout *layout, ReadError *error);
 
 } // namespace detail
 } // namespace QXlsx

@@ -1,7 +1,4 @@
-#include "xlsxzipwriter.h"
-
-#include "xlsxpackage.h"
-#include "xlsxziplayout.h"
+#include "zipwriter.h"
 
 #include <QIODevice>
 #include <QtEndian>
@@ -14,16 +11,13 @@
 namespace QXlsx {
 namespace detail {
 
+using namespace zip;
+
 namespace {
 
 // On a 40 MB sheet part, level 2 takes under a third of the time of zlib's
 // default level 6, for 16% more compressed bytes.
 constexpr int DeflateLevel = 2;
-constexpr quint16 Deflated = 8;
-constexpr quint16 EncryptedFlag = 0x0001;
-constexpr quint16 MaskedHeadersFlag = 0x2000;
-constexpr quint16 DeflateVersion = 20;
-constexpr quint16 Zip64Version = 45;
 
 void put16(QByteArray &b, int at, quint16 v)
 {
@@ -43,12 +37,12 @@ void put64(QByteArray &b, int at, quint64 v)
 // A zip64 extra block holding values, 8 bytes each.
 QByteArray zip64Block(const std::vector<quint64> &values)
 {
-    QByteArray block(4 + 8 * int(values.size()), '\0');
-    put16(block, 0, Zip64ExtraId);
-    put16(block, 2, quint16(8 * values.size()));
+    QByteArray bytes(block::Size + 8 * int(values.size()), '\0');
+    put16(bytes, block::Id, Zip64ExtraId);
+    put16(bytes, block::Length, quint16(8 * values.size()));
     for (size_t i = 0; i < values.size(); ++i)
-        put64(block, 4 + 8 * int(i), values[i]);
-    return block;
+        put64(bytes, block::Size + 8 * int(i), values[i]);
+    return bytes;
 }
 
 QByteArray withoutZip64Block(const QByteArray &extra)
@@ -57,7 +51,7 @@ QByteArray withoutZip64Block(const QByteArray &extra)
     int length = 0;
     if (!findExtraBlock(extra, Zip64ExtraId, &data, &length))
         return extra;
-    return extra.left(data - 4) + extra.mid(data + length);
+    return extra.left(data - block::Size) + extra.mid(data + length);
 }
 
 void raiseVersionNeeded(QByteArray &fixed, int at, quint16 version)
@@ -70,7 +64,7 @@ bool setExtra(CentralRecord &r, const QByteArray &extra)
     if (extra.size() > Max16)
         return false;
     r.extra = extra;
-    put16(r.fixed, 30, quint16(extra.size()));
+    put16(r.fixed, central::ExtraLength, quint16(extra.size()));
     return true;
 }
 
@@ -86,7 +80,7 @@ bool setLocalOffset(CentralRecord &r, quint64 offset)
     if (r.marked(CentralRecord::LocalOffset))
         return false;
     if (offset < Max32) {
-        put32(r.fixed, 42, quint32(offset));
+        put32(r.fixed, central::LocalOffset, quint32(offset));
         return true;
     }
     // The offset joins the zip64 block, after the sizes it holds and before the disk.
@@ -100,14 +94,14 @@ bool setLocalOffset(CentralRecord &r, quint64 offset)
         if (at > data + length || length + 8 > Max16)
             return false;
         extra.insert(at, value);
-        put16(extra, data - 2, quint16(length + 8));
+        put16(extra, data - block::Size + block::Length, quint16(length + 8));
     } else {
         extra += zip64Block({offset});
     }
     if (!setExtra(r, extra))
         return false;
-    put32(r.fixed, 42, Max32);
-    raiseVersionNeeded(r.fixed, 6, Zip64Version);
+    put32(r.fixed, central::LocalOffset, Max32);
+    raiseVersionNeeded(r.fixed, central::VersionNeeded, Zip64Version);
     return true;
 }
 
@@ -148,7 +142,7 @@ struct NewEntry
 bool replaceEntry(const QByteArray &bytes, const ZipEntryLayout &source, const QByteArray &content, NewEntry *out)
 {
     const char *h = bytes.constData() + source.local;
-    const quint16 localFlags = le16(h + 6);
+    const quint16 localFlags = le16(h + local::Flags);
     if ((source.record.flags() & EncryptedFlag) || (localFlags & (EncryptedFlag | MaskedHeadersFlag)))
         return false;
     if (!deflateRaw(content, &out->data))
@@ -159,21 +153,21 @@ bool replaceEntry(const QByteArray &bytes, const ZipEntryLayout &source, const Q
     const bool zip64 = compressed >= Max32 || uncompressed >= Max32;
 
     // The local header: a zip64 block there holds both sizes.
-    const int nameLength = le16(h + 26);
-    QByteArray fixed(h, LocalHeaderSize);
-    const QByteArray name(h + LocalHeaderSize, nameLength);
-    QByteArray extra = withoutZip64Block(QByteArray(h + LocalHeaderSize + nameLength, le16(h + 28)));
+    const int nameLength = le16(h + local::NameLength);
+    QByteArray fixed(h, local::Size);
+    const QByteArray name(h + local::Size, nameLength);
+    QByteArray extra = withoutZip64Block(QByteArray(h + local::Size + nameLength, le16(h + local::ExtraLength)));
     if (zip64)
         extra += zip64Block({uncompressed, compressed});
     if (extra.size() > Max16)
         return false;
-    raiseVersionNeeded(fixed, 4, zip64 ? Zip64Version : DeflateVersion);
-    put16(fixed, 6, localFlags & ~DescriptorFlag);
-    put16(fixed, 8, Deflated);
-    put32(fixed, 14, crc);
-    put32(fixed, 18, zip64 ? Max32 : quint32(compressed));
-    put32(fixed, 22, zip64 ? Max32 : quint32(uncompressed));
-    put16(fixed, 28, quint16(extra.size()));
+    raiseVersionNeeded(fixed, local::VersionNeeded, zip64 ? Zip64Version : DeflateVersion);
+    put16(fixed, local::Flags, localFlags & ~DescriptorFlag);
+    put16(fixed, local::Method, Deflated);
+    put32(fixed, local::Crc, crc);
+    put32(fixed, local::CompressedSize, zip64 ? Max32 : quint32(compressed));
+    put32(fixed, local::UncompressedSize, zip64 ? Max32 : quint32(uncompressed));
+    put16(fixed, local::ExtraLength, quint16(extra.size()));
     out->header = fixed + name + extra;
 
     // The central record: its zip64 block holds only the sizes that need it.
@@ -186,14 +180,14 @@ bool replaceEntry(const QByteArray &bytes, const ZipEntryLayout &source, const Q
         large.push_back(compressed);
     if (!setExtra(r, withoutZip64Block(r.extra) + (large.empty() ? QByteArray() : zip64Block(large))))
         return false;
-    raiseVersionNeeded(r.fixed, 6, zip64 ? Zip64Version : DeflateVersion);
-    put16(r.fixed, 8, r.flags() & ~DescriptorFlag);
-    put16(r.fixed, 10, Deflated);
-    put32(r.fixed, 16, crc);
-    put32(r.fixed, 20, compressed >= Max32 ? Max32 : quint32(compressed));
-    put32(r.fixed, 24, uncompressed >= Max32 ? Max32 : quint32(uncompressed));
-    put16(r.fixed, 34, 0);
-    put32(r.fixed, 42, 0);
+    raiseVersionNeeded(r.fixed, central::VersionNeeded, zip64 ? Zip64Version : DeflateVersion);
+    put16(r.fixed, central::Flags, r.flags() & ~DescriptorFlag);
+    put16(r.fixed, central::Method, Deflated);
+    put32(r.fixed, central::Crc, crc);
+    put32(r.fixed, central::CompressedSize, compressed >= Max32 ? Max32 : quint32(compressed));
+    put32(r.fixed, central::UncompressedSize, uncompressed >= Max32 ? Max32 : quint32(uncompressed));
+    put16(r.fixed, central::DiskStart, 0);
+    put32(r.fixed, central::LocalOffset, 0);
     return true;
 }
 
@@ -229,47 +223,44 @@ bool writeEndRecords(const QByteArray &bytes, const ZipLayout &layout, quint64 d
     const quint64 count = layout.entries.size();
     const bool zip64 = layout.zip64Record >= 0 || count >= Max16 || directorySize >= Max32 || directory >= Max32;
     if (zip64) {
-        QByteArray record;
-        QByteArray locator;
+        QByteArray record64;
+        QByteArray locatorBytes;
         if (layout.zip64Record >= 0) {
-            record = bytes.mid(int(layout.zip64Record), int(layout.zip64RecordLength));
-            locator = bytes.mid(int(layout.endRecord) - 20, 20);
+            record64 = bytes.mid(int(layout.zip64Record), int(layout.zip64RecordLength));
+            locatorBytes = bytes.mid(int(layout.endRecord) - locator::Size, locator::Size);
         } else {
-            record = QByteArray("PK\x06\x06", 4) + QByteArray(52, '\0');
-            put64(record, 4, 44);
-            put16(record, 12, Zip64Version);
-            put16(record, 14, Zip64Version);
-            locator = QByteArray("PK\x06\x07", 4) + QByteArray(16, '\0');
-            put32(locator, 16, 1);
+            record64 = QByteArray(end64::Signature, 4) + QByteArray(end64::Size - 4, '\0');
+            put64(record64, end64::RecordSize, end64::Size - end64::Uncounted);
+            put16(record64, end64::VersionMadeBy, Zip64Version);
+            put16(record64, end64::VersionNeeded, Zip64Version);
+            locatorBytes = QByteArray(locator::Signature, 4) + QByteArray(locator::Size - 4, '\0');
+            put32(locatorBytes, locator::Disks, 1);
         }
-        put64(record, 24, count);
-        put64(record, 32, count);
-        put64(record, 40, directorySize);
-        put64(record, 48, directory);
-        put64(locator, 8, out.written());
-        if (!out.write(record) || !out.write(locator))
+        put64(record64, end64::DiskEntries, count);
+        put64(record64, end64::Entries, count);
+        put64(record64, end64::DirectorySize, directorySize);
+        put64(record64, end64::DirectoryOffset, directory);
+        put64(locatorBytes, locator::End64Offset, out.written());
+        if (!out.write(record64) || !out.write(locatorBytes))
             return false;
     }
-    QByteArray end = bytes.mid(int(layout.endRecord));
+    QByteArray endBytes = bytes.mid(int(layout.endRecord));
     const char *e = bytes.constData() + layout.endRecord;
-    put16(end, 8, quint16(endField(count, Max16, le16(e + 8), zip64)));
-    put16(end, 10, quint16(endField(count, Max16, le16(e + 10), zip64)));
-    put32(end, 12, quint32(endField(directorySize, Max32, le32(e + 12), zip64)));
-    put32(end, 16, quint32(endField(directory, Max32, le32(e + 16), zip64)));
-    return out.write(end);
+    put16(endBytes, end::DiskEntries, quint16(endField(count, Max16, le16(e + end::DiskEntries), zip64)));
+    put16(endBytes, end::Entries, quint16(endField(count, Max16, le16(e + end::Entries), zip64)));
+    put32(endBytes, end::DirectorySize, quint32(endField(directorySize, Max32, le32(e + end::DirectorySize), zip64)));
+    put32(endBytes, end::DirectoryOffset, quint32(endField(directory, Max32, le32(e + end::DirectoryOffset), zip64)));
+    return out.write(endBytes);
 }
 
 } // namespace
 
-bool writePackage(const Package &source, const std::map<int, QByteArray> &replacements, QIODevice *out)
+bool writePackage(const QByteArray &bytes, const ZipLayout &layout, const std::map<int, QByteArray> &replacements,
+                  QIODevice *out)
 {
-    const QByteArray &bytes = source.bytes();
     if (replacements.empty())
         return out->write(bytes) == bytes.size();
 
-    ZipLayout layout;
-    if (!readZipLayout(source, &layout))
-        return false;
     const int count = int(layout.entries.size());
     std::vector<NewEntry> fresh(layout.entries.size());
     for (const auto &replacement : replacements) {
