@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-# Usage: scripts/install-deps.sh build|run|test|fixtures|bench
+# Usage: scripts/install-deps.sh build|run|test|fixtures|bench|windows
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev)
@@ -8,6 +8,9 @@ run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
 test=("${build[@]}" zbar-tools python3-openpyxl python3-xlrd xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
 fixtures=(python3-openpyxl libreoffice-calc python3-uno gnumeric locales)
 bench=("${build[@]}" zint valgrind time python3-openpyxl libreoffice-calc)
+# The Windows build (scripts/build-windows.sh) and its checks under Wine.
+windows=(cmake make g++ pkg-config dpkg-dev xz-utils bzip2 perl python3 g++-mingw-w64-x86-64-posix
+         mingw-w64-tools libz-mingw-w64-dev wine64 xvfb xdotool xclip zbar-tools fonts-wqy-microhei)
 
 case "${1:-}" in
     build) wanted=("${build[@]}") ;;
@@ -15,7 +18,8 @@ case "${1:-}" in
     test) wanted=("${test[@]}") ;;
     fixtures) wanted=("${fixtures[@]}") ;;
     bench) wanted=("${bench[@]}") ;;
-    *) echo "usage: $0 build|run|test|fixtures|bench" >&2; exit 2 ;;
+    windows) wanted=("${windows[@]}") ;;
+    *) echo "usage: $0 build|run|test|fixtures|bench|windows" >&2; exit 2 ;;
 esac
 
 missing=()

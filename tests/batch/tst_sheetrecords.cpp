@@ -161,7 +161,13 @@ void TestSheetRecords::fileNames_data()
     QTest::newRow("device name inside a longer one") << "CONSOLE" << true << true;
     QTest::newRow("trailing dot in a folder") << "sub./x" << true << false;
     QTest::newRow("trailing blank in a folder") << "sub /x" << true << false;
-    QTest::newRow("colon") << "A:B" << true << false;
+    // Windows reads "A:" as a drive, so there the key is no relative path at all.
+#ifdef Q_OS_WIN
+    const bool driveRelative = true;
+#else
+    const bool driveRelative = false;
+#endif
+    QTest::newRow("colon") << "A:B" << !driveRelative << false;
     QTest::newRow("question mark") << "A?" << true << false;
     QTest::newRow("pipe") << "A|B" << true << false;
 }

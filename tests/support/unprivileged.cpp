@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#ifdef Q_OS_UNIX
 #include <grp.h>
 #include <unistd.h>
 
@@ -48,6 +49,15 @@ Unprivileged::~Unprivileged()
         (void)setGroups(m_savedGroups);
     }
 }
+#else
+// Without POSIX permissions there is nothing to switch to: never active.
+Unprivileged::Unprivileged(const std::vector<unsigned> &groups)
+{
+    Q_UNUSED(groups);
+}
+
+Unprivileged::~Unprivileged() = default;
+#endif
 
 void makeWorldAccessible(const QString &path)
 {

@@ -6,7 +6,8 @@
 
 // While alive, the process runs with the effective user and group "nobody"
 // when it was started as root, so that file permissions apply to it. Its
-// supplementary groups are then only the given ones.
+// supplementary groups are then only the given ones. Never active where
+// files have no POSIX permissions (Windows).
 class Unprivileged
 {
 public:

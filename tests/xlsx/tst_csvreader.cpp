@@ -22,6 +22,8 @@ private slots:
     void quotesAndLineEnds();
     void encodings_data();
     void encodings();
+    void gb18030FourByteSequences_data();
+    void gb18030FourByteSequences();
     void sheetIsNamedAfterTheFile_data();
     void sheetIsNamedAfterTheFile();
 
@@ -143,6 +145,26 @@ void TestCsvReader::encodings()
     QCOMPARE(read(bytes), (QStringList{"1,1 s:名称", "1,2 s:数量", "1,3 s:日期",
                                        "2,1 s:继电器 “甲”", "2,2 n:7", "2,3 n:45296",
                                        "3,1 s:𠀀", "3,2 n:2.5"}));
+}
+
+void TestCsvReader::gb18030FourByteSequences_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("cells");
+    QTest::newRow("beyond the basic plane, side by side")
+        << QStringLiteral("😀𠀀,x\n") << QStringList{"1,1 s:😀𠀀", "1,2 s:x"};
+    QTest::newRow("four bytes inside the basic plane, between")
+        << QStringLiteral("a¥😀¥,数\n") << QStringList{"1,1 s:a¥😀¥", "1,2 s:数"};
+    QTest::newRow("last in the file") << QStringLiteral("名,𠀀") << QStringList{"1,1 s:名", "1,2 s:𠀀"};
+}
+
+// Characters of four GB18030 bytes, which the toolkit's decoder without ICU
+// gets wrong past U+FFFF.
+void TestCsvReader::gb18030FourByteSequences()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, cells);
+    QCOMPARE(read(QTextCodec::codecForName("GB18030")->fromUnicode(text)), cells);
 }
 
 void TestCsvReader::sheetIsNamedAfterTheFile_data()

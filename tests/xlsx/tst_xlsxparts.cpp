@@ -208,6 +208,9 @@ void TestXlsxParts::notWellFormed_data()
     QTest::newRow("UTF-8 surrogate") << QByteArray("<a>\xed\xa0\x80</a>");
     QTest::newRow("UTF-8 cut short") << QByteArray("<a>\xe6\x9d</a>");
     QTest::newRow("invalid UTF-8 in attribute") << QByteArray("<a b=\"\xc3\"/>");
+    QTest::newRow("UTF-7 byte past ASCII") << QByteArray("<?xml version='1.0' encoding='utf-7'?><a>\xe9</a>");
+    QTest::newRow("UTF-7 bits left over") << QByteArray("<?xml version='1.0' encoding='utf-7'?><a>+AOkA-</a>");
+    QTest::newRow("UTF-7 lone surrogate") << QByteArray("<?xml version='1.0' encoding='utf-7'?><a>+2D0-</a>");
     QTest::newRow("unknown encoding") << QByteArray("<?xml version=\"1.0\" encoding=\"no-such-codec\"?><a/>");
     QTest::newRow("truncated start tag") << QByteArray("<a><b c=\"1\"");
     QTest::newRow("truncated end tag") << QByteArray("<a></a");
@@ -269,6 +272,7 @@ void TestXlsxParts::otherEncodings_data()
     QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf") + QString(doc).replace(QLatin1String("UTF-16"), QLatin1String("UTF-8")).toUtf8();
     const QByteArray latin1("<?xml version='1.0' encoding='ISO-8859-1'?><a b=\"\xe9\">Gr\xfc\xdf" "e &#x6771;&#x4EAC; &amp; &#x1F600;</a>");
     QTest::newRow("ISO-8859-1") << latin1;
+    QTest::newRow("UTF-7") << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-7\"?><a b=\"+AOk\">Gr+APwA3w-e +Z3FOrA &amp; +2D3eAA</a>");
 }
 
 void TestXlsxParts::otherEncodings()

@@ -16,6 +16,41 @@ namespace detail {
 
 namespace {
 
+// GB18030 text through codec. Qt's own GB18030 decoder (the one without ICU,
+// as on Windows) cuts a character past U+FFFF down to 16 bits, so the
+// four-byte sequences for those (first byte 0x90-0xE3, in code point order)
+// are decoded here and the bytes between them by the codec.
+QString gb18030ToUnicode(const QTextCodec *codec, const QByteArray &bytes)
+{
+    const auto *b = reinterpret_cast<const uchar *>(bytes.constData());
+    const int n = bytes.size();
+    const auto lead = [](uchar c) { return c >= 0x81 && c <= 0xfe; };
+    const auto digit = [](uchar c) { return c >= 0x30 && c <= 0x39; };
+    QString text;
+    int pending = 0; // first byte not yet decoded
+    int i = 0;
+    while (i < n) {
+        if (b[i] < 0x80) {
+            ++i;
+        } else if (i + 3 < n && lead(b[i]) && digit(b[i + 1]) && lead(b[i + 2]) && digit(b[i + 3])) {
+            const uint linear = ((uint(b[i] - 0x90) * 10 + (b[i + 1] - 0x30)) * 126 + (b[i + 2] - 0x81)) * 10
+                                + (b[i + 3] - 0x30);
+            if (b[i] >= 0x90 && linear <= 0x10ffff - 0x10000) {
+                text += codec->toUnicode(bytes.constData() + pending, i - pending);
+                const char32_t code = 0x10000 + linear;
+                text += QString::fromUcs4(&code, 1);
+                pending = i + 4;
+            }
+            i += 4;
+        } else {
+            i += 2;
+        }
+    }
+    if (pending < n)
+        text += codec->toUnicode(bytes.constData() + pending, n - pending);
+    return text;
+}
+
 enum class Encoding { Utf8, Gb18030 };
 
 // Well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
@@ -216,7 +251,7 @@ private:
             *text = QString::fromUtf8(m_field);
         } else {
             QTextCodec *gb18030 = QTextCodec::codecForName("GB18030");
-            *text = gb18030->toUnicode(m_field);
+            *text = gb18030ToUnicode(gb18030, m_field);
             // The toolkit's decoder need not count what it cannot decode.
             if (!m_cut && gb18030->fromUnicode(*text) != m_field)
                 return false;

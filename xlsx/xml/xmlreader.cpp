@@ -17,6 +17,62 @@ constexpr size_t ChunkSize = 64 * 1024;
 // big ones, so they are kept small.
 constexpr size_t MaxConvertedBytes = 32 * 1024 * 1024;
 
+// UTF-7 (RFC 2152): Qt knows it only through ICU, which Qt for Windows is
+// built without, so it is decoded here on every system. False when bytes
+// are no UTF-7: a byte past ASCII, a shifted run with bits left over, a
+// surrogate out of its pair.
+bool decodeUtf7(const char *bytes, size_t size, QString *text)
+{
+    const auto base64 = [](char c) {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        return c == '+' ? 62 : c == '/' ? 63 : -1;
+    };
+    text->clear();
+    size_t i = 0;
+    while (i < size) {
+        const char c = bytes[i++];
+        if (uchar(c) >= 0x80)
+            return false;
+        if (c != '+') {
+            text->append(QLatin1Char(c));
+            continue;
+        }
+        if (i < size && bytes[i] == '-') {
+            text->append(QLatin1Char('+'));
+            ++i;
+            continue;
+        }
+        quint32 bits = 0;
+        int count = 0;
+        int value;
+        while (i < size && (value = base64(bytes[i])) >= 0) {
+            ++i;
+            bits = (bits << 6) | quint32(value);
+            count += 6;
+            if (count >= 16) {
+                count -= 16;
+                text->append(QChar(ushort(bits >> count)));
+                bits &= (1u << count) - 1;
+            }
+        }
+        if (count >= 6 || bits != 0)
+            return false;
+        if (i < size && bytes[i] == '-')
+            ++i;
+    }
+    for (int k = 0; k < text->size(); ++k) {
+        const QChar u = text->at(k);
+        if (u.isLowSurrogate() || (u.isHighSurrogate() && !(k + 1 < text->size() && text->at(++k).isLowSurrogate())))
+            return false;
+    }
+    return true;
+}
+
 enum CharClass : unsigned char { Plain = 0, Special = 1, NameStart = 2, NameChar = 4 };
 
 struct Classes
@@ -223,8 +279,9 @@ bool XmlReader::fill()
 
 bool XmlReader::convertAll(const char *codecName)
 {
-    QTextCodec *codec = QTextCodec::codecForName(codecName);
-    if (!codec)
+    const bool utf7 = qstricmp(codecName, "utf-7") == 0 || qstricmp(codecName, "utf7") == 0;
+    QTextCodec *codec = utf7 ? nullptr : QTextCodec::codecForName(codecName);
+    if (!utf7 && !codec)
         return false;
     while (fill()) {
         if (m_buf.size() > MaxConvertedBytes)
@@ -232,10 +289,16 @@ bool XmlReader::convertAll(const char *codecName)
     }
     if (m_failed || m_buf.size() > MaxConvertedBytes)
         return false;
-    QTextCodec::ConverterState state;
-    const QString text = codec->toUnicode(m_buf.data() + m_pos, int(m_buf.size() - m_pos), &state);
-    if (state.invalidChars > 0 || state.remainingChars > 0)
-        return false;
+    QString text;
+    if (utf7) {
+        if (!decodeUtf7(m_buf.data() + m_pos, m_buf.size() - m_pos, &text))
+            return false;
+    } else {
+        QTextCodec::ConverterState state;
+        text = codec->toUnicode(m_buf.data() + m_pos, int(m_buf.size() - m_pos), &state);
+        if (state.invalidChars > 0 || state.remainingChars > 0)
+            return false;
+    }
     const QByteArray utf8 = text.toUtf8();
     m_buf.assign(utf8.constData(), size_t(utf8.size()));
     m_pos = m_buf.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
