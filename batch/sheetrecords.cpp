@@ -7,7 +7,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <cmath>
 
 const SheetLayout SheetLayout::device = {1, 2, {3, 4}, 0, true, "/装置检验二维码"};
 const SheetLayout SheetLayout::board = {2, 3, {6, 7}, 3, false, "/板卡检验二维码"};
@@ -30,22 +29,7 @@ int countFrom2(const QXlsx::Document &xlsx, int count, bool alongRow)
 
 QString serialDateText(double serial, bool date1904)
 {
-    // Days beyond this are far outside any calendar the toolkit can print.
-    constexpr double maxDays = 1e9;
-    double days;
-    QDate base;
-    if (date1904) {
-        base = QDate(1904, 1, 1);
-        days = std::trunc(serial);
-    } else if (serial >= 61) {
-        // The spreadsheet counts a 29 February 1900 that never was.
-        base = QDate(1899, 12, 30);
-        days = std::trunc(serial);
-    } else {
-        base = QDate(1900, 1, 1);
-        days = std::trunc(serial - 1.0);
-    }
-    const QDate date = std::isfinite(days) && std::abs(days) < maxDays ? base.addDays(qint64(days)) : QDate();
+    const QDate date = QXlsx::dateFromSerial(serial, date1904);
     return date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) : QString();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QVariant>
 
 namespace QXlsx {
@@ -22,5 +23,13 @@ public:
 private:
     QVariant m_value;
 };
+
+// The calendar day a serial day number stands for, as dates are stored in
+// cells: in the 1904 date system days after 1 January 1904; in the 1900
+// system, from serial 61 (1 March 1900) on, days after 30 December 1899 (the
+// spreadsheet counts a 29 February 1900 that never was, as day 60), and
+// before it 1 January 1900 plus trunc(serial - 1) days. The fraction (the
+// time of day) is dropped. Invalid outside the toolkit's calendar.
+QDate dateFromSerial(double serial, bool date1904);
 
 } // namespace QXlsx

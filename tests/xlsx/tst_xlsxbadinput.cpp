@@ -153,50 +153,58 @@ QString TestXlsxBadInput::variant(const QString &name, const QString &base, cons
 
 void TestXlsxBadInput::unreadable_data()
 {
+    using E = QXlsx::ReadError;
     QTest::addColumn<QString>("path");
-    const auto plain = [&](const char *name, const QByteArray &bytes) {
+    QTest::addColumn<int>("kind");
+    const auto plain = [&](const char *name, const QByteArray &bytes, E::Kind kind) {
         const QString path = file(QString::fromLatin1(name));
         QVERIFY(writeFile(path, bytes));
-        QTest::newRow(name) << path;
+        QTest::newRow(name) << path << int(kind);
     };
     const auto sheet = [&](const char *name, const QByteArray &sheetData) {
-        QTest::newRow(name) << variant(QString::fromLatin1(name), QStringLiteral("values.xlsx"), SheetPart, worksheet(sheetData));
+        QTest::newRow(name) << variant(QString::fromLatin1(name), QStringLiteral("values.xlsx"), SheetPart, worksheet(sheetData))
+                            << int(E::DamagedXml);
     };
     const QByteArray good = readFile(fixture(QStringLiteral("values.xlsx")));
     QVERIFY(good.size() > 1000);
 
-    QTest::newRow("no such file") << file(QStringLiteral("missing.xlsx"));
-    QTest::newRow("a folder") << m_dir.path();
-    plain("empty.xlsx", QByteArray());
-    plain("text.xlsx", "This is not a workbook.\n");
-    plain("random.csv", "id,name\n1,\xff\xfe\x81");
-    plain("NUL byte.csv", QByteArray("id,name\n1,dev", 13) + QByteArray(1, '\0') + "ice\n");
-    plain("control character.csv", "id,name\n1,dev\x01ice\n");
-    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n");
+    QTest::newRow("no such file") << file(QStringLiteral("missing.xlsx"))
+        << int(E::NotFound);
+    QTest::newRow("a folder") << m_dir.path()
+        << int(E::NotRegularFile);
+    plain("empty.xlsx", QByteArray(), E::NotWorkbook);
+    plain("text.xlsx", "This is not a workbook.\n", E::NotWorkbook);
+    plain("random.csv", "id,name\n1,\xff\xfe\x81", E::NotText);
+    plain("NUL byte.csv", QByteArray("id,name\n1,dev", 13) + QByteArray(1, '\0') + "ice\n", E::NotText);
+    plain("control character.csv", "id,name\n1,dev\x01ice\n", E::NotText);
+    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n", E::NotText);
     {
         QBuffer png;
         png.open(QIODevice::WriteOnly);
         QImage picture(16, 16, QImage::Format_RGB32);
         picture.fill(Qt::white);
         QVERIFY(picture.save(&png, "PNG"));
-        plain("picture.csv", png.data());
+        plain("picture.csv", png.data(), E::NotText);
     }
     const QByteArray xls = readFile(fixture(QStringLiteral("sheets.xls")));
     QVERIFY(xls.size() > 4096);
-    plain("truncated.xls", xls.left(xls.size() / 2));
-    QTest::newRow("damaged xls") << fixture(QStringLiteral("damaged.xls"));
-    QTest::newRow("encrypted xls") << fixture(QStringLiteral("locked.xls"));
-    QTest::newRow("encrypted xlsx") << fixture(QStringLiteral("locked.xlsx"));
+    plain("truncated.xls", xls.left(xls.size() / 2), E::DamagedCompoundFile);
+    QTest::newRow("damaged xls") << fixture(QStringLiteral("damaged.xls"))
+        << int(E::DamagedRecord);
+    QTest::newRow("encrypted xls") << fixture(QStringLiteral("locked.xls"))
+        << int(E::Encrypted);
+    QTest::newRow("encrypted xlsx") << fixture(QStringLiteral("locked.xlsx"))
+        << int(E::Encrypted);
     QByteArray random(8192, '\0');
     QRandomGenerator rng(20240229);
     for (char &c : random)
         c = char(rng.bounded(256));
-    plain("random.xlsx", random);
-    plain("old.xls", QByteArray::fromHex("d0cf11e0a1b11ae1") + random);
-    plain("zip header only.xlsx", good.left(30));
-    plain("truncated half.xlsx", good.left(good.size() / 2));
-    plain("truncated by one byte.xlsx", good.left(good.size() - 1));
-    plain("truncated before the directory.xlsx", good.left(good.lastIndexOf("PK\x01\x02")));
+    plain("random.xlsx", random, E::NotWorkbook);
+    plain("old.xls", QByteArray::fromHex("d0cf11e0a1b11ae1") + random, E::DamagedCompoundFile);
+    plain("zip header only.xlsx", good.left(30), E::DamagedZip);
+    plain("truncated half.xlsx", good.left(good.size() / 2), E::DamagedZip);
+    plain("truncated by one byte.xlsx", good.left(good.size() - 1), E::DamagedZip);
+    plain("truncated before the directory.xlsx", good.left(good.lastIndexOf("PK\x01\x02")), E::DamagedZip);
     {
         // The end record says the directory starts past the end of the file;
         // the directory says every entry does.
@@ -204,11 +212,11 @@ void TestXlsxBadInput::unreadable_data()
         const int end = moved.lastIndexOf("PK\x05\x06");
         QVERIFY(end > 0);
         moved[end + 19] = char(0x7f);
-        plain("directory offset past the end.xlsx", moved);
+        plain("directory offset past the end.xlsx", moved, E::DamagedZip);
         moved = good;
         for (int at = moved.indexOf("PK\x01\x02"); at >= 0; at = moved.indexOf("PK\x01\x02", at + 46))
             moved[at + 45] = char(0x7f);
-        plain("entries past the end.xlsx", moved);
+        plain("entries past the end.xlsx", moved, E::DamagedZip);
     }
     {
         // Flip bytes in the middle of the first sheet's compressed data.
@@ -226,22 +234,30 @@ void TestXlsxBadInput::unreadable_data()
         QByteArray damaged = good;
         for (int i = raw.size() / 3; i < raw.size() / 3 + 8; ++i)
             damaged[at + i] = char(~damaged[at + i]);
-        plain("damaged sheet data.xlsx", damaged);
+        plain("damaged sheet data.xlsx", damaged, E::DamagedZip);
     }
 
-    QTest::newRow("no workbook part") << variant(QStringLiteral("no workbook"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"), QByteArray());
-    QTest::newRow("no package relationships") << variant(QStringLiteral("no rels"), QStringLiteral("values.xlsx"), QStringLiteral("_rels/.rels"), QByteArray());
-    QTest::newRow("no second sheet part") << variant(QStringLiteral("no sheet2"), QStringLiteral("values.xlsx"), QStringLiteral("xl/worksheets/sheet2.xml"), QByteArray());
-    QTest::newRow("no shared strings part") << variant(QStringLiteral("no sst"), QStringLiteral("libreoffice.xlsx"), QStringLiteral("xl/sharedStrings.xml"), QByteArray());
+    QTest::newRow("no workbook part") << variant(QStringLiteral("no workbook"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"), QByteArray())
+        << int(E::NotWorkbook);
+    QTest::newRow("no package relationships") << variant(QStringLiteral("no rels"), QStringLiteral("values.xlsx"), QStringLiteral("_rels/.rels"), QByteArray())
+        << int(E::NotWorkbook);
+    QTest::newRow("no second sheet part") << variant(QStringLiteral("no sheet2"), QStringLiteral("values.xlsx"), QStringLiteral("xl/worksheets/sheet2.xml"), QByteArray())
+        << int(E::NotWorkbook);
+    QTest::newRow("no shared strings part") << variant(QStringLiteral("no sst"), QStringLiteral("libreoffice.xlsx"), QStringLiteral("xl/sharedStrings.xml"), QByteArray())
+        << int(E::NotWorkbook);
     QTest::newRow("workbook without sheets") << variant(QStringLiteral("no sheets"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
-        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>");
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>")
+        << int(E::NotWorkbook);
     QTest::newRow("sheet with unknown relationship") << variant(QStringLiteral("bad rid"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
         "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-        "<sheets><sheet name=\"a\" sheetId=\"1\" r:id=\"rId77\"/></sheets></workbook>");
+        "<sheets><sheet name=\"a\" sheetId=\"1\" r:id=\"rId77\"/></sheets></workbook>")
+        << int(E::NotWorkbook);
     QTest::newRow("malformed workbook part") << variant(QStringLiteral("bad workbook"), QStringLiteral("values.xlsx"), QStringLiteral("xl/workbook.xml"),
-        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets><sheet name=\"a\"></sheets></workbook>");
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets><sheet name=\"a\"></sheets></workbook>")
+        << int(E::DamagedXml);
     QTest::newRow("truncated shared strings") << variant(QStringLiteral("short sst"), QStringLiteral("libreoffice.xlsx"), QStringLiteral("xl/sharedStrings.xml"),
-        zipEntry(fixture(QStringLiteral("libreoffice.xlsx")), QStringLiteral("xl/sharedStrings.xml")).left(200));
+        zipEntry(fixture(QStringLiteral("libreoffice.xlsx")), QStringLiteral("xl/sharedStrings.xml")).left(200))
+        << int(E::DamagedXml);
 
     sheet("unclosed row", "<row r=\"1\"><c r=\"A1\"><v>1</v></c>");
     sheet("mismatched end tag", "<row r=\"1\"><c r=\"A1\"><v>1</c></v></row>");
@@ -259,13 +275,16 @@ void TestXlsxBadInput::unreadable_data()
     QTest::newRow("entity expansion") << variant(QStringLiteral("dtd"), QStringLiteral("values.xlsx"), SheetPart,
         "<?xml version=\"1.0\"?><!DOCTYPE worksheet [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
         "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
-        "<c r=\"A1\" t=\"inlineStr\"><is><t>&b;</t></is></c></row></sheetData></worksheet>");
+        "<c r=\"A1\" t=\"inlineStr\"><is><t>&b;</t></is></c></row></sheetData></worksheet>")
+        << int(E::DamagedXml);
 }
 
 void TestXlsxBadInput::unreadable()
 {
     QFETCH(QString, path);
+    QFETCH(int, kind);
     checkUnreadable(path, file(QStringLiteral("saved-%1.xlsx").arg(++m_count)));
+    QCOMPARE(int(QXlsx::Document(path).readError().kind), kind);
 }
 
 // A value that does not read under its cell's type leaves the cell there
@@ -372,7 +391,8 @@ void TestXlsxBadInput::tooManyCells()
 
     const QString many = file(QStringLiteral("many-cells.xlsx"));
     QVERIFY(writeStreamed(many, {fullRows(200), fullRows(45)}));
-    checkUnreadable(many, file(QStringLiteral("many-cells-saved.xlsx")));
+    checkUnreadable(many, file(QStringLiteral("many-cells-saved.xlsx")),
+                    QXlsx::ReadError::reached(QXlsx::ReadError::Cells, QStringLiteral("xl/worksheets/sheet2.xml")));
 }
 
 // CSV text gets the same limits: 4,000,000 cells, 16,384 columns.
@@ -390,11 +410,11 @@ void TestXlsxBadInput::csvPastTheLimits()
 
     const QString wider = file(QStringLiteral("wider.csv"));
     QVERIFY(writeFile(wider, row.left(row.size() - 1) + ",1\n"));
-    checkUnreadable(wider, file(QStringLiteral("wider-saved.xlsx")));
+    checkUnreadable(wider, file(QStringLiteral("wider-saved.xlsx")), QXlsx::ReadError::reached(QXlsx::ReadError::Columns));
 
     const QString many = file(QStringLiteral("many-cells.csv"));
     QVERIFY(writeFile(many, row.repeated(245)));
-    checkUnreadable(many, file(QStringLiteral("many-cells-saved.csv")));
+    checkUnreadable(many, file(QStringLiteral("many-cells-saved.csv")), QXlsx::ReadError::reached(QXlsx::ReadError::Cells));
 }
 
 // Packages whose zip records are odd or hostile, built by hand: each is read,

@@ -1,8 +1,32 @@
 #include "core/dateserial.h"
 
+#include "xlsxcell.h"
+
+#include <cmath>
+
 #include <QDate>
 
 namespace QXlsx {
+
+QDate dateFromSerial(double serial, bool date1904)
+{
+    // Days beyond this are far outside any calendar the toolkit can print.
+    constexpr double maxDays = 1e9;
+    double days;
+    QDate base;
+    if (date1904) {
+        base = QDate(1904, 1, 1);
+        days = std::trunc(serial);
+    } else if (serial >= 61) {
+        base = QDate(1899, 12, 30);
+        days = std::trunc(serial);
+    } else {
+        base = QDate(1900, 1, 1);
+        days = std::trunc(serial - 1.0);
+    }
+    return std::isfinite(days) && std::abs(days) < maxDays ? base.addDays(qint64(days)) : QDate();
+}
+
 namespace detail {
 
 bool dateSerial(int year, int month, int day, bool date1904, double *serial)

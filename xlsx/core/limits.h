@@ -26,6 +26,8 @@ constexpr qint64 InflatedBytes = 256 * MiB;
 constexpr qint64 InflateRatio = 256;
 constexpr qint64 InflateRatioFrom = OtherPartBytes;
 constexpr int ZipEntries = 65535;
+// A part in another encoding than UTF-8 is converted whole before it is read.
+constexpr qint64 ConvertedPartBytes = 32 * MiB;
 
 // A worksheet's size, as the spreadsheet programs have it.
 constexpr int Rows = 1048576;

@@ -4,6 +4,7 @@
 
 #include "core/limits.h"
 #include "core/readbudget.h"
+#include "core/utf8.h"
 
 #include <QLocale>
 #include <QTextCodec>
@@ -53,41 +54,6 @@ QString gb18030ToUnicode(const QTextCodec *codec, const QByteArray &bytes)
 
 enum class Encoding { Utf8, Gb18030 };
 
-// Well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
-bool isUtf8(const char *p, const char *end)
-{
-    while (p < end) {
-        const uchar c = uchar(*p++);
-        if (c < 0x80)
-            continue;
-        int more;
-        uint code;
-        if (c >= 0xc2 && c <= 0xdf) {
-            more = 1;
-            code = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            more = 2;
-            code = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            more = 3;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p < more)
-            return false;
-        for (int i = 0; i < more; ++i) {
-            const uchar t = uchar(*p++);
-            if ((t & 0xc0) != 0x80)
-                return false;
-            code = code << 6 | (t & 0x3f);
-        }
-        if ((more == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) || (more == 3 && (code < 0x10000 || code > 0x10ffff)))
-            return false;
-    }
-    return true;
-}
-
 // Byte sequences GB18030 has: one byte below 0x80, two bytes (lead 0x81-0xFE,
 // trail 0x40-0x7E or 0x80-0xFE), four bytes (0x81-0xFE, 0x30-0x39, 0x81-0xFE,
 // 0x30-0x39). Separators, quotes and line breaks are never part of a longer one.
@@ -121,7 +87,7 @@ bool detectEncoding(const QByteArray &bytes, Encoding *encoding, int *start)
     }
     const bool bom = bytes.startsWith("\xEF\xBB\xBF");
     *start = bom ? 3 : 0;
-    if (isUtf8(bytes.constData() + *start, bytes.constData() + bytes.size())) {
+    if (isUtf8(bytes.constData() + *start, size_t(bytes.size() - *start))) {
         *encoding = Encoding::Utf8;
         return true;
     }

@@ -9,25 +9,23 @@
 namespace QXlsx {
 namespace detail {
 
-bool markActiveTab(const QByteArray &xml, int tab, int firstSheet, QByteArray *out)
-{
-    const Units u(xml);
-    if (!u.editable() || tab < 0 || firstSheet < 0 || firstSheet > tab)
-        return false;
-    const QByteArray number = QByteArray::number(tab);
-    const QByteArray first = QByteArray::number(firstSheet);
+namespace {
 
+// Where the workbook part keeps its views: the first bookViews element, its
+// first workbookView, and the sheets element that follows them.
+struct ViewTags
+{
+    Tag bookViews, view, sheets;
+    bool haveBookViews = false, haveView = false, haveSheets = false;
+};
+
+bool findViewTags(const Units &u, ViewTags *t)
+{
     TagScanner scanner(u);
     Tag tag;
     int depth = 0;
     bool inBookViews = false;
-    Tag bookViews;
-    bool haveBookViews = false;
-    Tag view;
-    bool haveView = false;
-    Tag sheets;
-    bool haveSheets = false;
-    while (!haveView && !haveSheets && scanner.next(&tag)) {
+    while (!t->haveView && !t->haveSheets && scanner.next(&tag)) {
         if (tag.closing) {
             if (--depth == 1)
                 inBookViews = false;
@@ -37,59 +35,84 @@ bool markActiveTab(const QByteArray &xml, int tab, int firstSheet, QByteArray *o
         }
         if (depth == 0 && !localNameIs(u, tag.nameBegin, tag.nameEnd, "workbook"))
             return false;
-        if (depth == 1 && localNameIs(u, tag.nameBegin, tag.nameEnd, "bookViews") && !haveBookViews) {
-            bookViews = tag;
-            haveBookViews = true;
+        if (depth == 1 && localNameIs(u, tag.nameBegin, tag.nameEnd, "bookViews") && !t->haveBookViews) {
+            t->bookViews = tag;
+            t->haveBookViews = true;
             inBookViews = !tag.empty;
         } else if (depth == 1 && localNameIs(u, tag.nameBegin, tag.nameEnd, "sheets")) {
-            sheets = tag;
-            haveSheets = true;
+            t->sheets = tag;
+            t->haveSheets = true;
         } else if (depth == 2 && inBookViews && localNameIs(u, tag.nameBegin, tag.nameEnd, "workbookView")) {
-            view = tag;
-            haveView = true;
+            t->view = tag;
+            t->haveView = true;
         }
         if (!tag.empty)
             ++depth;
     }
-
     // The sheets element follows bookViews: reaching neither means the part ended early.
-    if (!haveView && !haveSheets)
-        return false;
+    return t->haveView || t->haveSheets;
+}
 
-    std::vector<Edit> edits;
-    const QByteArray firstAttribute = firstSheet > 0 ? " firstSheet=\"" + first + "\"" : QByteArray();
-    const QByteArray viewTag = "workbookView" + firstAttribute + " activeTab=\"" + number + "\"/>";
-    if (haveView) {
-        const TagAttribute *active = findAttribute(u, view, "activeTab");
-        const TagAttribute *shown = findAttribute(u, view, "firstSheet");
-        if (active)
-            edits.push_back({active->valueBegin, active->valueEnd, u.encode(number)});
-        else
-            edits.push_back({view.nameEnd, view.nameEnd, u.encode(" activeTab=\"" + number + "\"")});
-        int current = 0;
-        if (shown && !parseValue(u, *shown, &current))
-            return false;
-        if (shown && current != firstSheet)
-            edits.push_back({shown->valueBegin, shown->valueEnd, u.encode(first)});
-        else if (!shown && firstSheet > 0)
-            edits.push_back({view.nameEnd, view.nameEnd, u.encode(firstAttribute)});
-    } else if (haveBookViews) {
+// The attributes of an existing workbookView set to tab and firstSheet.
+bool editView(const Units &u, const Tag &view, int tab, int firstSheet, std::vector<Edit> *edits)
+{
+    const QByteArray number = QByteArray::number(tab);
+    const QByteArray first = QByteArray::number(firstSheet);
+    const TagAttribute *active = findAttribute(u, view, "activeTab");
+    const TagAttribute *shown = findAttribute(u, view, "firstSheet");
+    if (active)
+        edits->push_back({active->valueBegin, active->valueEnd, u.encode(number)});
+    else
+        edits->push_back({view.nameEnd, view.nameEnd, u.encode(" activeTab=\"" + number + "\"")});
+    int current = 0;
+    if (shown && !parseValue(u, *shown, &current))
+        return false;
+    if (shown && current != firstSheet)
+        edits->push_back({shown->valueBegin, shown->valueEnd, u.encode(first)});
+    else if (!shown && firstSheet > 0)
+        edits->push_back({view.nameEnd, view.nameEnd, u.encode(" firstSheet=\"" + first + "\"")});
+    return true;
+}
+
+// A workbookView added into bookViews, or a bookViews holding one added
+// before sheets.
+Edit addView(const Units &u, const ViewTags &t, int tab, int firstSheet)
+{
+    const QByteArray firstAttribute = firstSheet > 0 ? " firstSheet=\"" + QByteArray::number(firstSheet) + "\"" : QByteArray();
+    const QByteArray viewTag = "workbookView" + firstAttribute + " activeTab=\"" + QByteArray::number(tab) + "\"/>";
+    if (t.haveBookViews) {
+        const Tag &bookViews = t.bookViews;
         const QByteArray prefix = prefixOf(u, bookViews);
         const QByteArray child = u.encode("<") + prefix + u.encode(viewTag);
-        if (bookViews.empty) {
-            // <bookViews/> becomes <bookViews><workbookView .../></bookViews>
-            const QByteArray closing = u.encode("</") + u.raw(bookViews.nameBegin, bookViews.nameEnd) + u.encode(">");
-            edits.push_back({bookViews.end - 2, bookViews.end, u.encode(">") + child + closing});
-        } else {
-            edits.push_back({bookViews.end, bookViews.end, child});
-        }
-    } else {
-        const QByteArray prefix = prefixOf(u, sheets);
-        const QByteArray added = u.encode("<") + prefix + u.encode("bookViews><") + prefix + u.encode(viewTag)
-            + u.encode("</") + prefix + u.encode("bookViews>");
-        edits.push_back({sheets.begin, sheets.begin, added});
+        if (!bookViews.empty)
+            return {bookViews.end, bookViews.end, child};
+        // <bookViews/> becomes <bookViews><workbookView .../></bookViews>
+        const QByteArray closing = u.encode("</") + u.raw(bookViews.nameBegin, bookViews.nameEnd) + u.encode(">");
+        return {bookViews.end - 2, bookViews.end, u.encode(">") + child + closing};
     }
+    const QByteArray prefix = prefixOf(u, t.sheets);
+    const QByteArray added = u.encode("<") + prefix + u.encode("bookViews><") + prefix + u.encode(viewTag)
+        + u.encode("</") + prefix + u.encode("bookViews>");
+    return {t.sheets.begin, t.sheets.begin, added};
+}
 
+} // namespace
+
+bool markActiveTab(const QByteArray &xml, int tab, int firstSheet, QByteArray *out)
+{
+    const Units u(xml);
+    if (!u.editable() || tab < 0 || firstSheet < 0 || firstSheet > tab)
+        return false;
+    ViewTags tags;
+    if (!findViewTags(u, &tags))
+        return false;
+    std::vector<Edit> edits;
+    if (tags.haveView) {
+        if (!editView(u, tags.view, tab, firstSheet, &edits))
+            return false;
+    } else {
+        edits.push_back(addView(u, tags, tab, firstSheet));
+    }
     *out = applyEdits(u, std::move(edits));
     return true;
 }

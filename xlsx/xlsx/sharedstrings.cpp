@@ -1,6 +1,5 @@
 #include "xlsx/sharedstrings.h"
 
-#include "core/limits.h"
 #include "xlsx/values.h"
 
 namespace QXlsx {
@@ -8,7 +7,7 @@ namespace detail {
 
 using Token = XmlReader::Token;
 
-bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
+bool parseSharedStrings(XmlReader &x, QVector<QString> *strings, ReadBudget &budget)
 {
     bool inItem = false;
     TextCollector item;
@@ -33,7 +32,7 @@ bool parseSharedStrings(XmlReader &x, QVector<QString> *strings)
             break;
         case Token::EndElement:
             if (inItem && x.depth() == 2) {
-                if (strings->size() >= limits::SharedStrings)
+                if (!budget.charge(ReadError::SharedStrings))
                     return false;
                 strings->append(unescapeText(item.text));
                 inItem = false;

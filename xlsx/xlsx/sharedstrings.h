@@ -2,6 +2,7 @@
 
 // The shared strings part.
 
+#include "core/readbudget.h"
 #include "xml/xmlreader.h"
 
 #include <QString>
@@ -10,7 +11,8 @@
 namespace QXlsx {
 namespace detail {
 
-bool parseSharedStrings(XmlReader &x, QVector<QString> *strings);
+// The strings, each charged to budget.
+bool parseSharedStrings(XmlReader &x, QVector<QString> *strings, ReadBudget &budget);
 
 } // namespace detail
 } // namespace QXlsx

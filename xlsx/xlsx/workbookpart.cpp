@@ -10,7 +10,7 @@ namespace detail {
 
 using Token = XmlReader::Token;
 
-bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
+bool parseWorkbook(XmlReader &x, WorkbookInfo *info, ReadBudget &budget)
 {
     enum Section { Other, BookViews, Sheets } section = Other;
     std::string value;
@@ -35,7 +35,7 @@ bool parseWorkbook(XmlReader &x, WorkbookInfo *info)
                     || (x.attribute("firstSheet", &value) && !parseUInt(value, limits::Sheets, &info->firstSheet)))
                     return false;
             } else if (section == Sheets && x.nameIs("sheet")) {
-                if (int(info->sheets.size()) >= limits::Sheets)
+                if (!budget.charge(ReadError::Sheets))
                     return false;
                 SheetRef ref;
                 x.attribute("name", &ref.name);
@@ -56,7 +56,8 @@ bool readBookView(const QByteArray &xml, int *activeTab, int *firstSheet)
 {
     XmlReader reader(xml);
     WorkbookInfo info;
-    if (!parseWorkbook(reader, &info))
+    ReadBudget budget;
+    if (!parseWorkbook(reader, &info, budget))
         return false;
     *activeTab = info.activeTab;
     *firstSheet = info.firstSheet;

@@ -2,6 +2,7 @@
 
 // The workbook part: its sheets, date system and first workbook view.
 
+#include "core/readbudget.h"
 #include "xml/xmlreader.h"
 
 #include <QString>
@@ -27,7 +28,8 @@ struct WorkbookInfo
     std::vector<SheetRef> sheets;
 };
 
-bool parseWorkbook(XmlReader &x, WorkbookInfo *info);
+// Each sheet is charged to budget.
+bool parseWorkbook(XmlReader &x, WorkbookInfo *info, ReadBudget &budget);
 
 } // namespace detail
 } // namespace QXlsx

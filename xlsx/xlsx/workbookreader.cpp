@@ -46,7 +46,7 @@ bool readBookParts(XlsxBook *book, PartReader &parts, BookParts *out)
     if (book->workbookEntry < 0)
         return parts.missing(out->workbookName);
 
-    if (!parts.read(book->workbookEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseWorkbook(x, &out->info); }))
+    if (!parts.read(book->workbookEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseWorkbook(x, &out->info, parts.budget()); }))
         return false;
     if (out->info.sheets.empty())
         return parts.missing(out->workbookName);
@@ -61,7 +61,7 @@ bool readBookParts(XlsxBook *book, PartReader &parts, BookParts *out)
         const int entry = findPart(package, name);
         if (entry < 0)
             return parts.missing(name);
-        if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parseSharedStrings(x, &out->strings); }))
+        if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parseSharedStrings(x, &out->strings, parts.budget()); }))
             return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "xml/tageditor.h"
 
+#include "xml/xmlencoding.h"
+
 #include <algorithm>
 
 namespace QXlsx {
@@ -9,7 +11,7 @@ namespace {
 
 bool isSpace(ushort c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return isXmlSpace(c);
 }
 
 bool endsName(ushort c)
@@ -32,41 +34,15 @@ void trimmedValue(const Units &u, const TagAttribute &a, int *begin, int *end)
 
 Units::Units(const QByteArray &bytes) : m_bytes(bytes)
 {
-    const auto b = [&](int i) { return i < bytes.size() ? uchar(bytes.at(i)) : -1; };
-    if (b(0) == 0xff && b(1) == 0xfe) {
-        m_width = 2;
-        m_start = 1;
-    } else if (b(0) == 0xfe && b(1) == 0xff) {
-        m_width = 2;
-        m_bigEndian = true;
-        m_start = 1;
-    } else if (b(0) == '<' && b(1) == 0) {
-        m_width = 2;
-    } else if (b(0) == 0 && b(1) == '<') {
-        m_width = 2;
-        m_bigEndian = true;
-    } else if (b(0) == 0xef && b(1) == 0xbb && b(2) == 0xbf) {
-        m_start = 3;
-    }
+    const XmlForm form = xmlForm(bytes.left(4));
+    m_width = form.width == XmlForm::Bytes ? 1 : 2;
+    m_bigEndian = form.width == XmlForm::Utf16BE;
+    m_start = form.mark / m_width;
     m_size = bytes.size() / m_width;
-
-    // The encoding named in the XML declaration, if any.
-    if (!startsWith(m_start, "<?xml"))
-        return;
-    const int end = indexOf("?>", m_start);
-    const int named = indexOf("encoding", m_start);
-    if (named < 0 || (end >= 0 && named > end))
-        return;
-    int i = named + 8;
-    while (i < m_size && at(i) != '"' && at(i) != '\'')
-        ++i;
-    const ushort quote = at(i);
     QByteArray name;
-    for (++i; i < m_size && at(i) != quote && name.size() < 32; ++i)
-        name.append(char(at(i) < 128 ? at(i) : '?'));
-    name = name.trimmed().toLower();
-    m_otherEncoding = !(name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii"
-                        || (m_width == 2 && name.startsWith("utf-16")));
+    const auto unit = [&](int i) { return i < m_size ? int(at(i)) : -1; };
+    const bool read = declaredEncoding(unit, m_start, &name);
+    m_otherEncoding = !read || !(isUtf8Encoding(name) || (m_width == 2 && name.startsWith("utf-16")));
 }
 
 bool Units::startsWith(int i, const char *s) const

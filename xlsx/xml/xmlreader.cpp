@@ -1,6 +1,9 @@
 #include "xml/xmlreader.h"
 
 #include "core/chunksource.h"
+#include "core/limits.h"
+#include "core/utf8.h"
+#include "xml/xmlencoding.h"
 
 #include <QTextCodec>
 
@@ -15,7 +18,7 @@ namespace {
 constexpr size_t ChunkSize = 64 * 1024;
 // A part in another encoding than UTF-8 is converted whole; no writer produces
 // big ones, so they are kept small.
-constexpr size_t MaxConvertedBytes = 32 * 1024 * 1024;
+constexpr size_t MaxConvertedBytes = size_t(limits::ConvertedPartBytes);
 
 // UTF-7 (RFC 2152): Qt knows it only through ICU, which Qt for Windows is
 // built without, so it is decoded here on every system. False when bytes
@@ -103,7 +106,7 @@ constexpr Classes classes;
 
 bool isSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return isXmlSpace(uchar(c));
 }
 
 bool allSpace(const char *p, size_t n)
@@ -111,43 +114,6 @@ bool allSpace(const char *p, size_t n)
     for (size_t i = 0; i < n; ++i) {
         if (!isSpace(p[i]))
             return false;
-    }
-    return true;
-}
-
-bool validUtf8(const unsigned char *p, size_t n)
-{
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        unsigned int code;
-        if (c >= 0xc2 && c <= 0xdf) {
-            extra = 1;
-            code = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            extra = 2;
-            code = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            extra = 3;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i <= extra)
-            return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((p[i + k] & 0xc0) != 0x80)
-                return false;
-            code = code << 6 | (p[i + k] & 0x3f);
-        }
-        if ((extra == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) || (extra == 3 && (code < 0x10000 || code > 0x10ffff)))
-            return false;
-        i += extra + 1;
     }
     return true;
 }
@@ -302,7 +268,6 @@ bool XmlReader::convertAll(const char *codecName)
     const QByteArray utf8 = text.toUtf8();
     m_buf.assign(utf8.constData(), size_t(utf8.size()));
     m_pos = m_buf.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
-    m_converted = true;
     m_eof = true;
     return true;
 }
@@ -312,44 +277,24 @@ bool XmlReader::startDocument()
     while (m_buf.size() < 4 && fill()) {}
     if (m_failed)
         return false;
-    const auto b = [&](size_t i) { return i < m_buf.size() ? int(uchar(m_buf[i])) : -1; };
-    if ((b(0) == 0xff && b(1) == 0xfe) || (b(0) == 0xfe && b(1) == 0xff))
-        return convertAll("UTF-16");
-    if (b(0) == '<' && b(1) == 0)
-        return convertAll("UTF-16LE");
-    if (b(0) == 0 && b(1) == '<')
-        return convertAll("UTF-16BE");
-    if (b(0) == 0xef && b(1) == 0xbb && b(2) == 0xbf)
-        m_pos = 3;
-
-    if (m_buf.compare(m_pos, 5, "<?xml") != 0 || m_buf.size() < m_pos + 6 || !isSpace(m_buf[m_pos + 5]))
-        return true;
-    size_t end;
-    while ((end = m_buf.find("?>", m_pos)) == std::string::npos) {
-        if (!fill())
-            return false;
+    const XmlForm form = xmlForm(QByteArray::fromRawData(m_buf.data(), int(std::min<size_t>(m_buf.size(), 4))));
+    if (form.width == XmlForm::Utf16LE)
+        return convertAll(form.mark ? "UTF-16" : "UTF-16LE");
+    if (form.width == XmlForm::Utf16BE)
+        return convertAll(form.mark ? "UTF-16" : "UTF-16BE");
+    m_pos = size_t(form.mark);
+    // The whole declaration in the buffer before it is read.
+    if (m_buf.compare(m_pos, 5, "<?xml") == 0) {
+        while (m_buf.find("?>", m_pos) == std::string::npos) {
+            if (!fill())
+                return false;
+        }
     }
-    const std::string declaration = m_buf.substr(m_pos, end - m_pos);
-    const size_t at = declaration.find("encoding");
-    if (at == std::string::npos)
-        return true;
-    size_t i = at + 8;
-    while (i < declaration.size() && isSpace(declaration[i]))
-        ++i;
-    if (i >= declaration.size() || declaration[i] != '=')
+    QByteArray encoding;
+    const auto unit = [&](int i) { return size_t(i) < m_buf.size() ? int(uchar(m_buf[size_t(i)])) : -1; };
+    if (!declaredEncoding(unit, int(m_pos), &encoding))
         return false;
-    ++i;
-    while (i < declaration.size() && isSpace(declaration[i]))
-        ++i;
-    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
-        return false;
-    const size_t close = declaration.find(declaration[i], i + 1);
-    if (close == std::string::npos)
-        return false;
-    QByteArray encoding = QByteArray(declaration.data() + i + 1, int(close - i - 1)).toLower();
-    if (m_converted || encoding == "utf-8" || encoding == "utf8" || encoding == "us-ascii" || encoding == "ascii")
-        return true;
-    return convertAll(encoding.constData());
+    return isUtf8Encoding(encoding) || convertAll(encoding.constData());
 }
 
 XmlReader::Token XmlReader::next()
@@ -463,7 +408,7 @@ XmlReader::Step XmlReader::readMarkup(Token *token)
             else
                 return Bad;
         }
-        if (high && !validUtf8(reinterpret_cast<const unsigned char *>(m_buf.data()) + m_text, m_textLength))
+        if (high && !isUtf8(m_buf.data() + m_text, m_textLength))
             return Bad;
         m_pos = at + 3;
         *token = Text;
@@ -475,113 +420,89 @@ XmlReader::Step XmlReader::readMarkup(Token *token)
     return step;
 }
 
-XmlReader::Step XmlReader::readStartTag()
+// The name that starts at from, and where it ends.
+XmlReader::Step XmlReader::scanName(size_t from, size_t *end) const
 {
     const char *b = m_buf.data();
     const size_t n = m_buf.size();
-    const auto scanName = [&](size_t from, size_t *end) -> Step {
-        if (from >= n)
-            return m_eof ? Bad : More;
-        if (!(classes.name[uchar(b[from])] & NameStart))
-            return Bad;
-        size_t j = from + 1;
-        while (j < n && (classes.name[uchar(b[j])] & NameChar))
-            ++j;
-        if (j == n)
-            return m_eof ? Bad : More;
-        *end = j;
-        return Done;
-    };
-    const auto more = [&]() { return m_eof ? Bad : More; };
+    if (from >= n)
+        return m_eof ? Bad : More;
+    if (!(classes.name[uchar(b[from])] & NameStart))
+        return Bad;
+    size_t j = from + 1;
+    while (j < n && (classes.name[uchar(b[j])] & NameChar))
+        ++j;
+    if (j == n)
+        return m_eof ? Bad : More;
+    *end = j;
+    return Done;
+}
 
-    size_t i = m_pos + 1;
-    size_t nameEnd;
-    Step step = scanName(i, &nameEnd);
+// One attribute at *at: its name, '=' and its quoted value, which is checked;
+// *at ends past the closing quote.
+XmlReader::Step XmlReader::readAttribute(size_t *at, Attribute *a) const
+{
+    const char *b = m_buf.data();
+    const size_t n = m_buf.size();
+    const Step more = m_eof ? Bad : More;
+    size_t i = *at;
+    a->name = i;
+    size_t end;
+    const Step step = scanName(i, &end);
     if (step != Done)
         return step;
-    m_attributes.clear();
-    i = nameEnd;
-    bool empty = false;
-    for (;;) {
-        const size_t before = i;
-        while (i < n && isSpace(b[i]))
-            ++i;
-        if (i >= n)
-            return more();
-        if (b[i] == '>') {
-            ++i;
-            break;
-        }
-        if (b[i] == '/') {
-            if (i + 1 >= n)
-                return more();
-            if (b[i + 1] != '>')
-                return Bad;
-            empty = true;
-            i += 2;
-            break;
-        }
-        if (i == before)
-            return Bad; // attributes are set apart by white space
-        Attribute a;
-        a.name = i;
-        size_t end;
-        step = scanName(i, &end);
-        if (step != Done)
-            return step;
-        a.nameLength = end - i;
-        i = end;
-        while (i < n && isSpace(b[i]))
-            ++i;
-        if (i >= n)
-            return more();
-        if (b[i] != '=')
-            return Bad;
+    a->nameLength = end - i;
+    i = end;
+    while (i < n && isSpace(b[i]))
         ++i;
-        while (i < n && isSpace(b[i]))
-            ++i;
-        if (i >= n)
-            return more();
-        const char quote = b[i];
-        if (quote != '"' && quote != '\'')
-            return Bad;
-        a.value = ++i;
-        a.plain = true;
-        bool high = false;
-        bool references = false;
-        for (; i < n && b[i] != quote; ++i) {
-            const unsigned char ch = uchar(b[i]);
-            if (ch >= 0x80) {
-                high = true;
-                continue;
-            }
-            if (classes.text[ch] == Plain && ch != '\t' && ch != '\n')
-                continue;
-            if (ch == '<')
-                return Bad;
-            if (ch == '&')
-                references = true;
-            else if (ch != '\t' && ch != '\n' && ch != '\r')
-                return Bad;
-            a.plain = false; // a reference or white space to normalise
-        }
-        if (i >= n)
-            return more();
-        a.valueLength = i - a.value;
+    if (i >= n)
+        return more;
+    if (b[i] != '=')
+        return Bad;
+    ++i;
+    while (i < n && isSpace(b[i]))
         ++i;
-        if (high && !validUtf8(reinterpret_cast<const unsigned char *>(b) + a.value, a.valueLength))
-            return Bad;
-        if (references && !resolve(b + a.value, a.valueLength, nullptr, true, false))
-            return Bad;
-        for (const Attribute &other : m_attributes) {
-            if (other.nameLength == a.nameLength && std::memcmp(b + other.name, b + a.name, a.nameLength) == 0)
-                return Bad;
+    if (i >= n)
+        return more;
+    const char quote = b[i];
+    if (quote != '"' && quote != '\'')
+        return Bad;
+    a->value = ++i;
+    a->plain = true;
+    bool high = false;
+    bool references = false;
+    for (; i < n && b[i] != quote; ++i) {
+        const unsigned char ch = uchar(b[i]);
+        if (ch >= 0x80) {
+            high = true;
+            continue;
         }
-        m_attributes.push_back(a);
+        if (classes.text[ch] == Plain && ch != '\t' && ch != '\n')
+            continue;
+        if (ch == '<')
+            return Bad;
+        if (ch == '&')
+            references = true;
+        else if (ch != '\t' && ch != '\n' && ch != '\r')
+            return Bad;
+        a->plain = false; // a reference or white space to normalise
     }
+    if (i >= n)
+        return more;
+    a->valueLength = i - a->value;
+    if (high && !isUtf8(b + a->value, a->valueLength))
+        return Bad;
+    if (references && !resolve(b + a->value, a->valueLength, nullptr, true, false))
+        return Bad;
+    *at = i + 1;
+    return Done;
+}
 
-    if (m_depth == 0 && m_rootSeen)
-        return Bad; // a second root
+// The start tag just read, whose name ends at nameEnd, opens an element:
+// its name and the namespaces it declares are kept for its content.
+void XmlReader::openElement(size_t nameEnd)
+{
+    const char *b = m_buf.data();
     m_rootSeen = true;
     m_name = m_pos + 1;
     m_nameLength = nameEnd - m_name;
@@ -600,6 +521,54 @@ XmlReader::Step XmlReader::readStartTag()
         decodeValue(a, &ns.uri);
         m_namespaces.push_back(std::move(ns));
     }
+}
+
+XmlReader::Step XmlReader::readStartTag()
+{
+    const char *b = m_buf.data();
+    const size_t n = m_buf.size();
+    const Step more = m_eof ? Bad : More;
+    size_t nameEnd;
+    Step step = scanName(m_pos + 1, &nameEnd);
+    if (step != Done)
+        return step;
+    m_attributes.clear();
+    size_t i = nameEnd;
+    bool empty = false;
+    for (;;) {
+        const size_t before = i;
+        while (i < n && isSpace(b[i]))
+            ++i;
+        if (i >= n)
+            return more;
+        if (b[i] == '>') {
+            ++i;
+            break;
+        }
+        if (b[i] == '/') {
+            if (i + 1 >= n)
+                return more;
+            if (b[i + 1] != '>')
+                return Bad;
+            empty = true;
+            i += 2;
+            break;
+        }
+        if (i == before)
+            return Bad; // attributes are set apart by white space
+        Attribute a;
+        step = readAttribute(&i, &a);
+        if (step != Done)
+            return step;
+        for (const Attribute &other : m_attributes) {
+            if (other.nameLength == a.nameLength && std::memcmp(b + other.name, b + a.name, a.nameLength) == 0)
+                return Bad;
+        }
+        m_attributes.push_back(a);
+    }
+    if (m_depth == 0 && m_rootSeen)
+        return Bad; // a second root
+    openElement(nameEnd);
     m_emptyPending = empty;
     m_pos = i;
     return Done;
@@ -690,7 +659,7 @@ XmlReader::Step XmlReader::readText(Token *token)
         m_pos = i;
         return Done;
     }
-    if (high && !validUtf8(reinterpret_cast<const unsigned char *>(b) + begin, length))
+    if (high && !isUtf8(b + begin, length))
         return Bad;
     if (references && !resolve(b + begin, length, nullptr, false, false))
         return Bad;

@@ -67,6 +67,9 @@ private:
     bool startDocument();
     bool convertAll(const char *codecName);
     Step readMarkup(Token *token);
+    Step scanName(size_t from, size_t *end) const;
+    Step readAttribute(size_t *at, Attribute *a) const;
+    void openElement(size_t nameEnd);
     Step readStartTag();
     Step readEndTag();
     Step readText(Token *token);
@@ -80,7 +83,6 @@ private:
     bool m_eof = false;
     bool m_failed = false;
     bool m_started = false;
-    bool m_converted = false;
 
     int m_depth = 0;
     bool m_rootSeen = false;
