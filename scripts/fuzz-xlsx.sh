@@ -28,7 +28,7 @@ artifacts=$dir/xlsx-artifacts
 mkdir -p "$seeds" "$corpus" "$artifacts"
 shopt -s nullglob
 # The first byte of an input says what the rest is (see fuzz_xlsx.cpp).
-/usr/bin/python3 - "$seeds" tests/xlsx/fixtures/*.xlsx tests/xlsx/fixtures/*.xls tests/xlsx/fixtures/fuzz/*.xls \
+/usr/bin/python3 - "$seeds" tests/xlsx/fixtures/*.xlsx tests/xlsx/fixtures/*.xls tests/xlsx/fixtures/fuzz/*.xls tests/xlsx/fixtures/fuzz/*.xlsx \
     tests/batch/fixtures/*.csv <<'PY'
 import os, sys, zipfile
 out = sys.argv[1]

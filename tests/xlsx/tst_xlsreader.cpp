@@ -493,7 +493,7 @@ void TestXlsReader::refused_data()
         qToLittleEndian(quint16(0x4000), bytes.data() + cell + 6);
         QTest::newRow("cell past the last column") << bytes << ReadError::DamagedRecord;
     }
-    QTest::newRow("text running past its record") << readFile(fixture("damaged.xls")) << ReadError::DamagedRecord;
+    QTest::newRow("text running past its record") << readFile(fixture("fuzz/xls-string-past-its-record.xls")) << ReadError::DamagedRecord;
     QTest::newRow("encrypted .xls") << readFile(fixture("locked.xls")) << ReadError::Encrypted;
     QTest::newRow("encrypted .xlsx") << readFile(fixture("locked.xlsx")) << ReadError::Encrypted;
     QTest::newRow("no sheets") << compoundFile("Workbook", biffStream(0, 0)) << ReadError::NotWorkbook;

@@ -129,6 +129,8 @@ private slots:
     void csvPastTheLimits();
     void zipPackages_data();
     void zipPackages();
+    void fuzzFindings_data();
+    void fuzzFindings();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -189,7 +191,7 @@ void TestXlsxBadInput::unreadable_data()
     const QByteArray xls = readFile(fixture(QStringLiteral("sheets.xls")));
     QVERIFY(xls.size() > 4096);
     plain("truncated.xls", xls.left(xls.size() / 2), E::DamagedCompoundFile);
-    QTest::newRow("damaged xls") << fixture(QStringLiteral("damaged.xls"))
+    QTest::newRow("damaged xls") << fixture(QStringLiteral("fuzz/xls-string-past-its-record.xls"))
         << int(E::DamagedRecord);
     QTest::newRow("encrypted xls") << fixture(QStringLiteral("locked.xls"))
         << int(E::Encrypted);
@@ -524,6 +526,43 @@ void TestXlsxBadInput::zipPackages()
     QXlsx::Document doc(path);
     QVERIFY2(doc.isLoaded(), qPrintable(doc.readError().part));
     QCOMPARE(doc.cellAt(1, 1)->value(), QVariant(1.0));
+}
+
+// Every file a fuzzer found, refused for the reason fixtures/fuzz/expected.txt gives.
+void TestXlsxBadInput::fuzzFindings_data()
+{
+    using E = QXlsx::ReadError;
+    static const QHash<QString, int> kinds{
+        {"Loaded", E::None}, {"NotWorkbook", E::NotWorkbook}, {"Encrypted", E::Encrypted},
+        {"DamagedZip", E::DamagedZip}, {"DamagedXml", E::DamagedXml}, {"DamagedCompoundFile", E::DamagedCompoundFile},
+        {"DamagedRecord", E::DamagedRecord}, {"NotText", E::NotText}, {"UnclosedQuote", E::UnclosedQuote},
+        {"LimitReached", E::LimitReached}, {"TooLarge", E::TooLarge}};
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("kind");
+    const QString folder = fixture(QStringLiteral("fuzz"));
+    QStringList listed;
+    for (const QString &line : QString::fromUtf8(readFile(folder + QStringLiteral("/expected.txt"))).split(QLatin1Char('\n'))) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (line.startsWith(QLatin1Char('#')) || fields.size() != 2)
+            continue;
+        QVERIFY2(kinds.contains(fields[1]), qPrintable(line));
+        QTest::newRow(qPrintable(fields[0])) << folder + QLatin1Char('/') + fields[0] << kinds.value(fields[1]);
+        listed << fields[0];
+    }
+    // No finding goes untested.
+    QStringList files = QDir(folder).entryList(QDir::Files);
+    files.removeAll(QStringLiteral("expected.txt"));
+    listed.sort();
+    QCOMPARE(files, listed);
+}
+
+void TestXlsxBadInput::fuzzFindings()
+{
+    QFETCH(QString, path);
+    QFETCH(int, kind);
+    QXlsx::Document doc(path);
+    QCOMPARE(int(doc.readError().kind), kind);
+    QCOMPARE(doc.isLoaded(), kind == QXlsx::ReadError::None);
 }
 
 QTEST_GUILESS_MAIN(TestXlsxBadInput)
