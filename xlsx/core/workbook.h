@@ -39,6 +39,9 @@ struct Sheet
     mutable size_t rowHint = 0;
 
     Cell *find(int row, int column);
+    // Sorts cells by row, then column; a position given twice keeps the
+    // cell written last.
+    void sortCells();
     // Builds rows and range from cells, which must already be sorted.
     void indexCells();
 };

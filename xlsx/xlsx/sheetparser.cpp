@@ -298,22 +298,8 @@ private:
 
     bool finish()
     {
-        auto &cells = m_sheet->cells;
-        if (!m_sorted) {
-            std::stable_sort(cells.begin(), cells.end(), [](const CellEntry &a, const CellEntry &b) {
-                return a.row < b.row || (a.row == b.row && a.column < b.column);
-            });
-            // A position given twice keeps the cell written last.
-            size_t out = 0;
-            for (size_t i = 0; i < cells.size(); ++i) {
-                if (i + 1 < cells.size() && cells[i + 1].row == cells[i].row && cells[i + 1].column == cells[i].column)
-                    continue;
-                if (out != i)
-                    cells[out] = std::move(cells[i]);
-                ++out;
-            }
-            cells.erase(cells.begin() + ptrdiff_t(out), cells.end());
-        }
+        if (!m_sorted)
+            m_sheet->sortCells();
         m_sheet->indexCells();
         return true;
     }
