@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -104,6 +105,9 @@ void BatchProgress::show()
     qApp->installEventFilter(this);
     m_guarding = true;
     m_dialog->show();
+    // The keyboard goes to the dialog, so that Escape reaches it.
+    m_dialog->raise();
+    m_dialog->activateWindow();
 }
 
 void BatchProgress::finish()
@@ -122,10 +126,15 @@ bool BatchProgress::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return true;
     }
-    // The window waits, as under a modal dialog, while its close button works.
+    // The window waits, as under a modal dialog, while its close button works;
+    // Escape cancels wherever the keyboard is.
     if (m_guarding && isInput(event->type()) && watched->isWidgetType()) {
         const QWidget *widget = static_cast<QWidget *>(watched);
-        return widget->window() != m_dialog.get();
+        if (widget->window() == m_dialog.get())
+            return false;
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            m_dialog->reject();
+        return true;
     }
     return false;
 }
