@@ -359,9 +359,12 @@ class WindowsRun(Desktop):
                    KESTROVA_HOST_BRIDGE="Z:" + str(bridge))
         pattern = "^(" + "|".join(UNIT_TESTS) + ")$"
         say(f"running {len(UNIT_TESTS)} test programs of {self.build} under Wine")
-        with HostBridge(bridge, state / "prefix") as host:
-            done = subprocess.run(["ctest", "--test-dir", str(self.build), "--output-on-failure", "-R", pattern],
-                                  env=env)
+        try:
+            with HostBridge(bridge, state / "prefix") as host:
+                done = subprocess.run(["ctest", "--test-dir", str(self.build), "--output-on-failure", "-R", pattern],
+                                      env=env, preexec_fn=die_with_parent)
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=self.wine_env(prefix=state / "prefix"), check=False, timeout=30)
         say(f"the host bridge ran {host.served} Linux programs for them")
         if done.returncode != 0:
             raise Failure("a Windows test program failed under Wine (its output is above)")
