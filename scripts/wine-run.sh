@@ -18,6 +18,16 @@ state=${KESTROVA_WINE_STATE:-${TMPDIR:-/tmp}/kestrova-wine-$(id -u)}
 mkdir -p "$state/home"
 export HOME=$state/home WINEPREFIX=$state/prefix WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+# Qt's offscreen platform on Windows looks for fonts in one folder only.
+if [[ -z ${QT_QPA_FONTDIR:-} && -d /usr/share/fonts/truetype/dejavu ]]; then
+    export WINEQT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu
+fi
+# Wine keeps the QT_ variables of Linux from Windows programs; WINEQT_X
+# reaches them as QT_X. Without this QT_QPA_PLATFORM=offscreen is lost and
+# the tests run on the windows platform, with Windows' own file dialogs.
+while IFS='=' read -r name _; do
+    [[ $name == QT_* ]] && export "WINE$name=${!name}"
+done < <(env)
 
 # Debian's wine64 package keeps its programs out of PATH.
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)

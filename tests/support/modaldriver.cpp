@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace {
@@ -114,6 +115,12 @@ void chooseFile(QWidget *window, const QString &path)
     if (!dialog)
         return;
     dialog->selectFile(path);
+    // selectFile() leaves the name box alone while it has the keyboard (as it
+    // can under Windows): then type the path there, as a user would.
+    if (dialog->selectedFiles().isEmpty()) {
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+    }
     static_cast<QDialog *>(dialog)->accept();
 }
 

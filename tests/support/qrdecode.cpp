@@ -1,13 +1,18 @@
 #include "qrdecode.h"
 
+#include "hostprocess.h"
+
 #include <QPainter>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 bool haveZbar()
 {
+#ifdef Q_OS_WIN
+    return HostProcess::available();
+#else
     return !QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty();
+#endif
 }
 
 QByteArray decodeQr(const QImage &image, bool *ok)
@@ -28,7 +33,7 @@ QByteArray decodeQr(const QImage &image, bool *ok)
     const QString file = dir.filePath(QStringLiteral("padded.png"));
     if (!padded.save(file, "PNG"))
         return {};
-    QProcess zbar;
+    HostProcess zbar;
     zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"),
                                            QStringLiteral("-Sbinary"), QStringLiteral("-Sqrcode.enable"), file});
     if (!zbar.waitForFinished(30000) || zbar.exitStatus() != QProcess::NormalExit || zbar.exitCode() != 0)

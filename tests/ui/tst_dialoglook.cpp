@@ -2,6 +2,7 @@
 #include "ui/stylesheet.h"
 
 #include "modaldriver.h"
+#include "testhome.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -186,17 +187,15 @@ private slots:
     void openDialog();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<TestHome> m_home;
     std::unique_ptr<Kestrova> m_window;
     QString m_desktop;
 };
 
 void TestDialogLook::init()
 {
-    m_home.reset(new QTemporaryDir);
-    qputenv("HOME", m_home->path().toUtf8());
-    m_desktop = m_home->filePath(QStringLiteral("Desktop"));
-    QVERIFY(QDir().mkpath(m_desktop));
+    m_home.reset(new TestHome);
+    m_desktop = m_home->desktop();
     QVERIFY(QDir::setCurrent(m_home->path()));
     m_window.reset(new Kestrova);
     m_window->show();
@@ -217,6 +216,8 @@ void TestDialogLook::saveDialogAndItsOverwriteQuestion()
 {
     m_window->findChild<QTextEdit *>()->setPlainText(QStringLiteral("look"));
     const QString existing = m_desktop + QStringLiteral("/QRCode.png");
+    if (!TestHome::canMove() && QFileInfo::exists(existing))
+        QSKIP("the account's desktop holds a QRCode.png that is not the test's to replace");
     {
         QFile old(existing);
         QVERIFY(old.open(QIODevice::WriteOnly));
@@ -253,6 +254,8 @@ void TestDialogLook::saveDialogAndItsOverwriteQuestion()
     QVERIFY(saved.seen);
     QCOMPARE(saved.text, QStringLiteral("二维码图片另存成功"));
     QCOMPARE(QImage(existing).size(), QSize(200, 200));
+    if (!TestHome::canMove())
+        QFile::remove(existing);
 }
 
 void TestDialogLook::openDialog()

@@ -133,6 +133,10 @@ void TestPreview::tooLongTextComplainsOnEveryChange()
 
 void TestPreview::unwritableDirectory()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows folders have access lists, not the owner's permissions this test takes away "
+          "(and Wine does not enforce access lists)");
+#endif
     makeWorldAccessible(m_dir->path());
     const QString locked = m_dir->filePath(QStringLiteral("locked"));
     QVERIFY(QDir().mkdir(locked));

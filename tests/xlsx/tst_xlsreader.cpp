@@ -9,11 +9,11 @@
 #include "compoundfilewriter.h"
 #include "xlsxtestutil.h"
 
+#include "hostprocess.h"
 #include "logcapture.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -40,7 +40,7 @@ QStringList escapedCellLines(const QXlsx::Document &doc)
 // What xlrd reads, as dump_xls.py prints it.
 QStringList xlrdLines(const QString &path, QString *error)
 {
-    QProcess python;
+    HostProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/dump_xls.py"), path});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {
         *error = QString::fromUtf8(python.readAllStandardError());

@@ -10,11 +10,12 @@
 #include "zip/zipentryreader.h"
 #include "zipbuilder.h"
 
+#include "hostprocess.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
@@ -30,7 +31,7 @@ constexpr double Days1900To1904 = 1462;
 // Runs one of the test scripts on path; its standard output, or false with *error set.
 bool runScript(const char *script, const QString &path, QByteArray *out, QString *error)
 {
-    QProcess p;
+    HostProcess p;
     p.start(QString::fromLatin1(Python), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/") + QLatin1String(script), path});
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         *error = QString::fromUtf8(p.readAllStandardError());
@@ -153,7 +154,7 @@ bool openpyxlAvailable()
 {
     if (!QFileInfo::exists(QString::fromLatin1(Python)))
         return false;
-    QProcess p;
+    HostProcess p;
     p.start(QString::fromLatin1(Python), {QStringLiteral("-c"), QStringLiteral("import openpyxl")});
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -214,7 +215,7 @@ void OpenpyxlRun::start(const QStringList &paths, int processes)
             break;
         if (args.size() == 2)
             args << args.last(); // one path alone would give the single-workbook form
-        auto p = std::make_unique<QProcess>();
+        auto p = std::make_unique<HostProcess>();
         p->start(QString::fromLatin1(Python), args);
         m_processes.push_back(std::move(p));
     }

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
-#include <QProcess>
+#include "hostprocess.h"
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -79,7 +79,7 @@ public:
     QHash<QString, Dump> finish();
 
 private:
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    std::vector<std::unique_ptr<HostProcess>> m_processes;
 };
 
 // The header fields of every entry of a zip, as zip_headers.py prints them from

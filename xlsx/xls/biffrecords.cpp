@@ -190,12 +190,36 @@ bool readByteString(RecordCursor &c, bool longLength, QTextCodec *codec, QString
     return true;
 }
 
+namespace {
+
+// Windows' code page 936 has the euro sign at 0x80, which Qt's own GBK table
+// (Qt without ICU, as on Windows) leaves out. A 0x80 after a lead byte is a
+// trail byte and stays with it.
+QString decodeGbk(QTextCodec *codec, const QByteArray &bytes)
+{
+    QString text;
+    int start = 0;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes.at(i));
+        if (b == 0x80) {
+            text += codec->toUnicode(bytes.mid(start, i - start)) + QChar(0x20ac);
+            start = i + 1;
+        } else if (b > 0x80) {
+            ++i;
+        }
+    }
+    return text + codec->toUnicode(bytes.mid(start));
+}
+
+} // namespace
+
 QString decodeCodePage(QTextCodec *codec, const QByteArray &bytes)
 {
     if (!codec)
         return QString::fromLatin1(bytes);
-    QString text = codec->toUnicode(bytes);
-    if (codec->name() == "GBK" && text.contains(QChar::ReplacementCharacter)) {
+    const bool gbk = codec->name() == "GBK";
+    QString text = gbk ? decodeGbk(codec, bytes) : codec->toUnicode(bytes);
+    if (gbk && text.contains(QChar::ReplacementCharacter)) {
         if (QTextCodec *gb18030 = QTextCodec::codecForName("GB18030")) {
             const QString wider = gb18030->toUnicode(bytes);
             if (wider.count(QChar::ReplacementCharacter) < text.count(QChar::ReplacementCharacter))

@@ -1,0 +1,411 @@
+#!/usr/bin/python3
+"""Drives the Windows build of kestrova under Wine on an X server of its own,
+the way a person would, and runs the Windows unit tests there.
+
+    tests/e2e/run-e2e-windows.py [--build-win64 DIR] [--scratch DIR] [--units]
+
+Without --units: unpacks dist/kestrova-<version>-win64.zip into a fresh Wine
+prefix with a scratch home, types and pastes into the window, saves a PNG and
+a JPEG through Windows' save dialog, runs workbooks in folders with Chinese
+names through Windows' open dialog, and closes the window. With --units: runs
+the test programs of DIR (a build with -DKESTROVA_TESTS=ON) under Wine through
+ctest, serving their zbarimg and python3 calls (tests/e2e/hostbridge.py).
+Exits 77 (skipped) when DIR holds no kestrova.exe, or for --units no tests.
+--build-win64 defaults to build-win64 in the source folder; --scratch (wiped
+first) to a temporary folder kept only when the run fails.
+Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg and python3-openpyxl.
+"""
+import argparse
+import getpass
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+from pathlib import Path
+
+from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, EXIT_TIMEOUT, PREVIEW,
+                     START_TIMEOUT, STEP_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
+                     excel_button_spot, png_button_spot, say, text_box_spot)
+from hostbridge import HostBridge
+
+SOURCE = Path(__file__).resolve().parents[2]
+FIXTURES = SOURCE / "tests/batch/fixtures"
+SKIPPED = 77
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+WINE_START_TIMEOUT = 120
+
+# The unit tests that need nothing but the build and the host bridge.
+UNIT_TESTS = ["tst_form", "tst_window", "tst_preview", "tst_export", "tst_dialoglook", "tst_renderer",
+              "tst_xlsxreader", "tst_xlsxsave", "tst_xlsxbadinput", "tst_xlsxparts", "tst_xlsreader",
+              "tst_csvreader", "tst_sheetrecords", "tst_batchrun"]
+
+# Each workbook in a folder of its own on the desktop, under a Chinese name.
+FOLDER = "检验台账"
+CSV_DEVICES = {
+    "DEV-01.png": 'Relay panel, "A" type; 2024-01-01; 2024-03-15; 7; 00123',
+    "DEV-03.png": '+3; 2024-01-01; 1.50; He said "hi"',
+    "设备-02.png": "继电器\n第二行; 2024-02-29; 2.5; 110101199003071234",
+}
+WORKED_REPORT = ("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入：\n"
+                 "工作表 device_list：\n"
+                 "  第 5 行：未读取（第 1 列中间有空单元格）\n"
+                 "  DEV-02.png：第 3 行第 3 列的日期是文字，未写入二维码\n"
+                 "  第 4 行：名称为空\n"
+                 "工作表 board_2024：\n"
+                 "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码")
+# Keys Windows cannot take as file names (a folder step may not end in a dot
+# or a blank either); "ok" can.
+RESERVED = ["CON", "nul", "COM1.backup", "LPT9", "aux.tar", "dot./x", "blank /x", "a<b", "a>b", "a:b", 'say"hi"',
+            "a|b", "why?", "star*"]
+NOT_A_NAME = "名称不能用作文件名"
+
+
+def csv_field(text):
+    return '"' + text.replace('"', '""') + '"' if re.search(r'[",\n ]', text) else text
+
+
+class WindowsRun(Desktop):
+    def __init__(self, build, scratch, units):
+        super().__init__(scratch)
+        self.build = build
+        self.units = units
+        self.home = scratch / "home"
+        self.prefix = scratch / "prefix"
+        self.work = scratch / "work"
+        self.app_dir = None
+        self.app_log = scratch / "kestrova.log"
+        self.clipboard = None
+        self.window = None
+        self.size = None
+        self.user = getpass.getuser()
+
+    # --- Wine ------------------------------------------------------------
+
+    def wine_env(self, prefix=None, home=None):
+        env = dict(os.environ, DISPLAY=self.display, WINEPREFIX=str(prefix or self.prefix),
+                   HOME=str(home or self.home), WINEARCH="win64", WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        env.pop("WINEPATH", None)
+        env.pop("QT_QPA_PLATFORM", None)
+        return env
+
+    def desktop(self):
+        """The Linux folder behind C:\\users\\<user>\\Desktop."""
+        return (self.prefix / "drive_c/users" / self.user / "Desktop").resolve()
+
+    def windows_path(self, path):
+        relative = path.resolve().relative_to(self.desktop())
+        return "C:\\users\\" + self.user + "\\Desktop" + "".join("\\" + part for part in relative.parts)
+
+    def make_prefix(self):
+        say(f"making a Wine prefix in {self.prefix}")
+        began = time.monotonic()
+        env = self.wine_env()
+        with open(self.scratch / "wineboot.log", "wb") as log:
+            subprocess.run([WINE, "wineboot", "--init"], env=env, stdout=log, stderr=subprocess.STDOUT,
+                           timeout=WINE_START_TIMEOUT, check=True)
+            subprocess.run([WINESERVER, "--wait"], env=env, timeout=WINE_START_TIMEOUT, check=True)
+        say(f"prefix ready after {time.monotonic() - began:.1f}s; the desktop is {self.desktop()}")
+
+    def unpack(self):
+        exe = self.build / "kestrova.exe"
+        zips = sorted((SOURCE / "dist").glob("kestrova-*-win64.zip"), key=lambda p: p.stat().st_mtime)
+        if not zips:
+            raise Failure("no dist/kestrova-*-win64.zip: run scripts/build-windows.sh")
+        package = zips[-1]
+        if package.stat().st_mtime < exe.stat().st_mtime:
+            raise Failure(f"{package.name} is older than {exe}: run scripts/build-windows.sh")
+        with zipfile.ZipFile(package) as archive:
+            archive.extractall(self.scratch / "app")
+        self.app_dir = next((self.scratch / "app").iterdir())
+        say(f"unpacked {package.name} into {self.app_dir}")
+
+    def start_kestrova(self):
+        say(f"starting {self.app_dir / 'kestrova.exe'} under Wine in {self.work}")
+        with open(self.app_log, "wb") as log:
+            self.app = subprocess.Popen([WINE, str(self.app_dir / "kestrova.exe")], cwd=self.work,
+                                        env=self.wine_env(), stdin=subprocess.DEVNULL, stdout=log,
+                                        stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
+
+    def stop(self):
+        if self.clipboard and self.clipboard.poll() is None:
+            self.clipboard.kill()
+            self.clipboard.wait()
+        super().stop()
+        if self.display:
+            subprocess.run([WINESERVER, "-k"], env=self.wine_env(), check=False, timeout=30)
+
+    # --- keyboard and clipboard -------------------------------------------
+
+    def own_clipboard(self, text):
+        if self.clipboard and self.clipboard.poll() is None:
+            self.clipboard.kill()
+            self.clipboard.wait()
+        self.clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"],
+                                          env=dict(os.environ, DISPLAY=self.display), stdin=subprocess.PIPE,
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.clipboard.stdin.write(text.encode())
+        self.clipboard.stdin.close()
+        self.wait_for("the clipboard to take the text", lambda: self.clipboard_text() == text)
+
+    def paste(self, text):
+        """Puts text in through the clipboard: xdotool types non-ASCII
+        characters wrongly into Wine's windows."""
+        self.own_clipboard(text)
+        self.xdo("key", "ctrl+v")
+
+    def paste_into_field(self, text):
+        """Replaces the text of the field that has the keyboard, and copies
+        it back to see that Wine took the clipboard's new text."""
+        for attempt in range(3):
+            self.own_clipboard(text)
+            self.xdo("key", "End", "shift+Home", "ctrl+v", "End", "shift+Home", "ctrl+c")
+            try:
+                self.wait_for("the field to hold the text", lambda: self.clipboard_text() == text, timeout=3)
+                return
+            except Failure:
+                say(f"the field holds {self.clipboard_text()!r}; pasting again")
+        raise Failure(f"could not put {text!r} into the field")
+
+    def clipboard_text(self):
+        shown = self.tool("xclip", "-selection", "clipboard", "-o", check=False)
+        return shown.stdout.decode(errors="replace") if shown.returncode == 0 else None
+
+    def read_box(self, title, timeout=STEP_TIMEOUT):
+        """A Qt message box on Windows copies its title, text and buttons on
+        Ctrl+C; returns (window, text, buttons)."""
+        box = self.wait_window(title, timeout)
+        self.focus(box)
+        # Something else in the clipboard first, so that the copy is seen to arrive.
+        marker = f"(nothing copied from {title})"
+        self.own_clipboard(marker)
+        self.xdo("key", "ctrl+c")
+        copied = self.wait_for(f'the text of "{title}"', lambda: (self.clipboard_text() or marker) != marker and
+                               self.clipboard_text())
+        parts = [p.strip("\n") for p in copied.replace("\r\n", "\n").split("---------------------------\n")]
+        parts = [p for p in parts if p]
+        if len(parts) < 3 or parts[0] != title:
+            raise Failure(f'"{title}" copied as {copied!r}')
+        return box, parts[1], [b.strip() for b in parts[2].split("   ") if b.strip()]
+
+    def answer_box(self, box, title, keys):
+        self.focus(box)
+        self.xdo("key", *keys)
+        self.wait_gone(title, box)
+
+    def expect_box(self, title, text, buttons, keys, timeout=STEP_TIMEOUT):
+        box, shown, shown_buttons = self.read_box(title, timeout)
+        self.expect(f'the text of "{title}"', shown, text)
+        self.expect(f'the buttons of "{title}"', shown_buttons, buttons)
+        self.answer_box(box, title, keys)
+
+    def file_dialog(self, title, path, filter_steps=0):
+        """Puts a Windows path into Windows' file dialog and accepts it;
+        filter_steps first moves the file type list down that far."""
+        dialog = self.wait_window(title)
+        self.focus(dialog)
+        if filter_steps:
+            # The file type list follows the name field.
+            self.xdo("key", "Tab")
+            self.xdo("key", *["Down"] * filter_steps)
+            self.xdo("key", "shift+Tab")
+        say(f"choosing {path}")
+        self.paste_into_field(path)
+        self.xdo("key", "Return")
+        self.wait_gone(title, dialog)
+
+    # --- the run ---------------------------------------------------------
+
+    def prepare(self):
+        if self.scratch.exists():
+            shutil.rmtree(self.scratch)
+        # The prefix links its desktop to $HOME/Desktop when that exists.
+        for folder in (self.home / "Desktop", self.work):
+            folder.mkdir(parents=True)
+
+    def main_window(self):
+        self.window = self.wait_window(TITLE, START_TIMEOUT)
+        self.size = self.geometry(self.window)
+        say(f"window {self.window} is {self.size[0]} x {self.size[1]}")
+
+    def live_preview(self):
+        self.focus(self.window)
+        self.click(self.window, text_box_spot(*self.size))
+        # The ASCII parts typed, the Chinese pasted.
+        before, chinese, after = re.match(r"^([ -~]*)([^ -~]+)([ -~]*)$", TYPED).groups()
+        self.type_text(before)
+        self.paste(chinese)
+        self.type_text(after)
+        preview = self.work / "qrcode.png"
+        self.wait_for(f"{preview.name} to hold {TYPED!r}",
+                      lambda: preview.exists() and self.decode(preview) == TYPED,
+                      found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
+        say("ok: qrcode.png in the start folder decodes to the typed text")
+        self.expect("qrcode.png", self.picture(preview), "PNG 200 200")
+        if self.windows("提示"):
+            raise Failure('a "提示" box came up while typing')
+        shot = self.scratch / "window.png"
+        label = self.scratch / "preview.png"
+        x, y, side = PREVIEW
+
+        def shown():
+            self.snap(shot, self.window)
+            self.tool("convert", str(shot), "-crop", f"{side}x{side}+{x}+{y}", "+repage", str(label))
+            return self.decode(label)
+        self.wait_for("the preview to show the code", lambda: shown() == TYPED, found=lambda: repr(shown()))
+        say("ok: the code shown in the window")
+
+    def export(self):
+        desktop = self.desktop()
+        for name, steps, kind in (("导出.png", 0, "PNG"), ("导出.jpg", 1, "JPEG")):
+            target = desktop / name
+            self.click(self.window, png_button_spot(*self.size))
+            self.file_dialog("保存文件", self.windows_path(target), steps)
+            if self.windows("警告"):
+                raise Failure('the export ended with a "警告" box')
+            self.expect_box("提示", "二维码图片另存成功", ["打开图片", "取消"], ["Tab", "space"])
+            if not target.exists():
+                raise Failure(f"no {target}; the desktop holds {sorted(p.name for p in desktop.iterdir())}")
+            self.expect(f"Desktop\\{name}", self.picture(target), f"{kind} 200 200")
+            self.expect(f"the code in Desktop\\{name}", self.decode(target), TYPED)
+
+    def batch(self, folder, source, report, codes, saved_back):
+        """Runs one workbook, copied into a folder of the desktop. report is
+        the text of the "警告" box before the final one (None: no such box),
+        codes the images wanted in each output folder, by name."""
+        where = self.desktop() / folder
+        where.mkdir(parents=True, exist_ok=True)
+        book = where / source.name
+        shutil.copy(source, book)
+        before = book.read_bytes()
+        self.click(self.window, excel_button_spot(*self.size))
+        self.file_dialog("选择文件", self.windows_path(book))
+        if report is not None:
+            self.expect_box("警告", report, ["OK", "Show Details..."], ["Escape"], BATCH_TIMEOUT)
+        self.expect_box("提示", "二维码信息生成成功", ["打开文件", "取消"], ["Tab", "space"], BATCH_TIMEOUT)
+        self.expect(f"what the run left beside {book.name}", sorted(p.name for p in where.iterdir() if p != book),
+                    sorted(codes))
+        for output, images in codes.items():
+            self.expect(f"{folder}\\{output}", sorted(p.name for p in (where / output).iterdir()), sorted(images))
+            for name, payload in images.items():
+                self.expect(f"{folder}\\{output}\\{name}", self.decode(where / output / name), payload)
+        if saved_back:
+            import openpyxl
+            saved = openpyxl.load_workbook(book)
+            self.expect("sheets of the saved-back workbook", saved.sheetnames, ["notes", "device_list", "board_2024"])
+            self.expect("device_list!A2 after saving back", saved["device_list"]["A2"].value, "DEV-01")
+            if book.read_bytes() == before:
+                raise Failure(f"{book.name} was not saved back")
+        else:
+            self.expect(f"{book.name} after the run", book.read_bytes(), before)
+
+    def reserved_names(self):
+        where = self.desktop() / "保留名称"
+        where.mkdir()
+        book = where / "device_names.csv"
+        rows = ["Key,Name"] + [f"{csv_field(key)},name {i}" for i, key in enumerate(RESERVED)] + ["ok,fine"]
+        book.write_text("\r\n".join(rows) + "\r\n", encoding="utf-8")
+        self.click(self.window, excel_button_spot(*self.size))
+        self.file_dialog("选择文件", self.windows_path(book))
+        box, text, _ = self.read_box("警告", BATCH_TIMEOUT)
+        lines = text.split("\n")
+        self.expect("the first line of the report", lines[0],
+                    f"共 {len(RESERVED) + 1} 条记录，其中 {len(RESERVED)} 条未能生成二维码图片：")
+        listed = [line.strip() for line in lines[2:]]
+        self.expect("the keys listed", sorted(listed), sorted(f"{key}.png：{NOT_A_NAME}" for key in RESERVED))
+        self.answer_box(box, "警告", ["Escape"])
+        self.expect_box("提示", "二维码信息生成成功", ["打开文件", "取消"], ["Tab", "space"])
+        self.expect("what the run wrote", sorted(p.name for p in (where / DEVICE_FOLDER).iterdir()), ["ok.png"])
+
+    def unreadable(self):
+        """A box that names a file shows a Windows path."""
+        where = self.desktop() / FOLDER
+        book = where / "损坏.xlsx"
+        book.write_bytes(b"PK\x03\x04 not really a workbook")
+        self.click(self.window, excel_button_spot(*self.size))
+        self.file_dialog("选择文件", self.windows_path(book))
+        box, text, _ = self.read_box("警告", BATCH_TIMEOUT)
+        shown = self.windows_path(book)
+        if not text.startswith(f"无法读取 {shown}："):
+            raise Failure(f'the box says {text!r}, not "无法读取 {shown}：…"')
+        say(f"ok: the box names {shown}")
+        self.answer_box(box, "警告", ["Escape"])
+        self.expect_box("警告", "二维码信息生成失败", ["OK"], ["Escape"])
+
+    def close(self):
+        say(f"asking window {self.window} to close")
+        X11().close_window(self.display, self.window)
+        try:
+            status = self.app.wait(EXIT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after its window was asked to close")
+        self.expect("kestrova's exit status", status, 0)
+
+    def run_units(self):
+        listed = subprocess.run(["ctest", "--test-dir", str(self.build), "-N"], capture_output=True, text=True)
+        known = set(re.findall(r"Test +#\d+: (\S+)", listed.stdout))
+        missing = [name for name in UNIT_TESTS if name not in known]
+        if missing:
+            raise Failure(f"{self.build} has no {', '.join(missing)}: build it with -DKESTROVA_TESTS=ON")
+        state = self.scratch / "wine-units"
+        bridge = self.scratch / "bridge"
+        env = dict(os.environ, DISPLAY=self.display, KESTROVA_WINE_STATE=str(state),
+                   KESTROVA_HOST_BRIDGE="Z:" + str(bridge))
+        pattern = "^(" + "|".join(UNIT_TESTS) + ")$"
+        say(f"running {len(UNIT_TESTS)} test programs of {self.build} under Wine")
+        try:
+            with HostBridge(bridge, state / "prefix") as host:
+                done = subprocess.run(["ctest", "--test-dir", str(self.build), "--output-on-failure", "-R", pattern],
+                                      env=env, preexec_fn=die_with_parent)
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=self.wine_env(prefix=state / "prefix"), check=False, timeout=30)
+        say(f"the host bridge ran {host.served} Linux programs for them")
+        if done.returncode != 0:
+            raise Failure("a Windows test program failed under Wine (its output is above)")
+
+    def run(self):
+        self.prepare()
+        self.start_xvfb()
+        if self.units:
+            self.run_units()
+            return
+        self.unpack()
+        self.make_prefix()
+        self.start_kestrova()
+        self.main_window()
+        self.live_preview()
+        self.export()
+        worked = {DEVICE_FOLDER: DEVICE_CODES, BOARD_FOLDER: BOARD_CODES}
+        self.batch(FOLDER, FIXTURES / "worked.xlsx", WORKED_REPORT, worked, True)
+        self.batch("旧版台账", FIXTURES / "worked.xls", WORKED_REPORT, worked, False)
+        self.batch("导出台账", FIXTURES / "device_gb18030.csv", None, {DEVICE_FOLDER: CSV_DEVICES}, False)
+        self.reserved_names()
+        self.unreadable()
+        self.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build-win64", type=Path, default=SOURCE / "build-win64")
+    parser.add_argument("--scratch", type=Path)
+    parser.add_argument("--units", action="store_true")
+    args = parser.parse_args()
+    build = args.build_win64.resolve()
+    if not (build / "kestrova.exe").exists():
+        print(f"skipped: no {build / 'kestrova.exe'} (scripts/build-windows.sh makes it)")
+        return SKIPPED
+    if args.units and not (build / "tests/ui/tst_window.exe").exists():
+        print(f"skipped: {build} holds no test programs (scripts/build-windows.sh -DKESTROVA_TESTS=ON builds them)")
+        return SKIPPED
+    scratch = args.scratch.resolve() if args.scratch else Path(tempfile.mkdtemp(prefix="kestrova-e2e-win-"))
+    return drive(WindowsRun(build, scratch, args.units), scratch, args.scratch)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
