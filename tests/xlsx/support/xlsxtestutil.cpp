@@ -32,7 +32,7 @@ constexpr double Days1900To1904 = 1462;
 bool runScript(const char *script, const QString &path, QByteArray *out, QString *error)
 {
     HostProcess p;
-    p.start(QString::fromLatin1(Python), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/") + QLatin1String(script), path});
+    p.start(QString::fromLatin1(Python), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/support/") + QLatin1String(script), path});
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         *error = QString::fromUtf8(p.readAllStandardError());
         return false;
@@ -208,7 +208,7 @@ void OpenpyxlRun::start(const QStringList &paths, int processes)
 {
     m_processes.clear();
     for (int i = 0; i < processes; ++i) {
-        QStringList args {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/dump_cells.py")};
+        QStringList args {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/support/dump_cells.py")};
         for (int k = i; k < paths.size(); k += processes)
             args << paths[k];
         if (args.size() == 1)

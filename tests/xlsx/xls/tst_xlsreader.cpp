@@ -41,7 +41,7 @@ QStringList escapedCellLines(const QXlsx::Document &doc)
 QStringList xlrdLines(const QString &path, QString *error)
 {
     HostProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/dump_xls.py"), path});
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KESTROVA_SOURCE_DIR "/tests/xlsx/support/dump_xls.py"), path});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {
         *error = QString::fromUtf8(python.readAllStandardError());
         return {};
