@@ -310,6 +310,26 @@ class Desktop:
         shown = self.tool("identify", "-format", "%m %w %h", str(path), check=False)
         return shown.stdout.decode().strip() if shown.returncode == 0 else f"unreadable ({path.name})"
 
+    def check_preview(self, window, preview):
+        """The typed text is in preview (qrcode.png) and in the code the window shows."""
+        self.wait_for(f"{preview.name} to hold {TYPED!r}",
+                      lambda: preview.exists() and self.decode(preview) == TYPED,
+                      found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
+        say("ok: qrcode.png in the start folder decodes to the typed text")
+        self.expect("qrcode.png", self.picture(preview), "PNG 200 200")
+        if self.windows("提示"):
+            raise Failure('a "提示" box came up while typing')
+        shot = self.scratch / "window.png"
+        label = self.scratch / "preview.png"
+        x, y, side = PREVIEW
+
+        def shown():
+            self.snap(shot, window)
+            self.tool("convert", str(shot), "-crop", f"{side}x{side}+{x}+{y}", "+repage", str(label))
+            return self.decode(label)
+        self.wait_for("the preview to show the code", lambda: shown() == TYPED, found=lambda: repr(shown()))
+        say("ok: the code shown in the window")
+
     def expect(self, what, got, wanted):
         if got != wanted:
             raise Failure(f"{what}: got {got!r}, wanted {wanted!r}")

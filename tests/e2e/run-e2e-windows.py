@@ -27,7 +27,7 @@ import time
 import zipfile
 from pathlib import Path
 
-from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, EXIT_TIMEOUT, PREVIEW,
+from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, EXIT_TIMEOUT,
                      START_TIMEOUT, STEP_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 from hostbridge import HostBridge
@@ -242,24 +242,7 @@ class WindowsRun(Desktop):
         self.type_text(before)
         self.paste(chinese)
         self.type_text(after)
-        preview = self.work / "qrcode.png"
-        self.wait_for(f"{preview.name} to hold {TYPED!r}",
-                      lambda: preview.exists() and self.decode(preview) == TYPED,
-                      found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
-        say("ok: qrcode.png in the start folder decodes to the typed text")
-        self.expect("qrcode.png", self.picture(preview), "PNG 200 200")
-        if self.windows("提示"):
-            raise Failure('a "提示" box came up while typing')
-        shot = self.scratch / "window.png"
-        label = self.scratch / "preview.png"
-        x, y, side = PREVIEW
-
-        def shown():
-            self.snap(shot, self.window)
-            self.tool("convert", str(shot), "-crop", f"{side}x{side}+{x}+{y}", "+repage", str(label))
-            return self.decode(label)
-        self.wait_for("the preview to show the code", lambda: shown() == TYPED, found=lambda: repr(shown()))
-        say("ok: the code shown in the window")
+        self.check_preview(self.window, self.work / "qrcode.png")
 
     def export(self):
         desktop = self.desktop()

@@ -20,7 +20,7 @@ import tempfile
 from pathlib import Path
 
 from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, DEVICE_LOG, EXIT_TIMEOUT,
-                     PREVIEW, START_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
+                     START_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 
 SOURCE = Path(__file__).resolve().parents[2]
@@ -92,21 +92,7 @@ class Run(Desktop):
         self.click(self.window, text_box_spot(*self.size))
         say(f"typing {TYPED!r}")
         self.type_text(TYPED)
-        preview = self.work / "qrcode.png"
-        self.wait_for(f"{preview.name} to hold {TYPED!r}",
-                      lambda: preview.exists() and self.decode(preview) == TYPED,
-                      found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
-        say("ok: qrcode.png decodes to the typed text")
-        self.expect("qrcode.png", self.picture(preview), "PNG 200 200")
-        if self.windows("提示"):
-            raise Failure('a "提示" box came up while typing')
-
-        shot = self.scratch / "window.png"
-        self.snap(shot, self.window)
-        label = self.scratch / "preview.png"
-        x, y, side = PREVIEW
-        self.tool("convert", str(shot), "-crop", f"{side}x{side}+{x}+{y}", "+repage", str(label))
-        self.expect("the code shown in the window", self.decode(label), TYPED)
+        self.check_preview(self.window, self.work / "qrcode.png")
         if self.screenshot_to:
             self.keep_screenshot(self.window, self.screenshot_to)
 
