@@ -310,6 +310,16 @@ class Desktop:
         shown = self.tool("identify", "-format", "%m %w %h", str(path), check=False)
         return shown.stdout.decode().strip() if shown.returncode == 0 else f"unreadable ({path.name})"
 
+    def close(self):
+        """Closes the window as a window manager would; the program must end with status 0."""
+        say(f"asking window {self.window} to close")
+        X11().close_window(self.display, self.window)
+        try:
+            status = self.app.wait(EXIT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after its window was asked to close")
+        self.expect("kestrova's exit status", status, 0)
+
     def check_preview(self, window, preview):
         """The typed text is in preview (qrcode.png) and in the code the window shows."""
         self.wait_for(f"{preview.name} to hold {TYPED!r}",

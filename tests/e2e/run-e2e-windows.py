@@ -27,8 +27,8 @@ import time
 import zipfile
 from pathlib import Path
 
-from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, EXIT_TIMEOUT,
-                     START_TIMEOUT, STEP_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
+from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER,
+                     START_TIMEOUT, STEP_TIMEOUT, TITLE, TYPED, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 from hostbridge import HostBridge
 
@@ -320,15 +320,6 @@ class WindowsRun(Desktop):
         say(f"ok: the box names {shown}")
         self.answer_box(box, "警告", ["Escape"])
         self.expect_box("警告", "二维码信息生成失败", ["OK"], ["Escape"])
-
-    def close(self):
-        say(f"asking window {self.window} to close")
-        X11().close_window(self.display, self.window)
-        try:
-            status = self.app.wait(EXIT_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after its window was asked to close")
-        self.expect("kestrova's exit status", status, 0)
 
     def run_units(self):
         listed = subprocess.run(["ctest", "--test-dir", str(self.build), "-N"], capture_output=True, text=True)

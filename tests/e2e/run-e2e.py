@@ -190,15 +190,6 @@ class Run(Desktop):
         self.expect("kestrova's exit status", status, 0)
         self.expect(f"{LONG_CSV} after the cancel", book.read_text().count("\n"), rows + 1)
 
-    def close(self):
-        say(f"asking window {self.window} to close")
-        X11().close_window(self.display, self.window)
-        try:
-            status = self.app.wait(EXIT_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after its window was asked to close")
-        self.expect("kestrova's exit status", status, 0)
-
     def run(self):
         self.prepare()
         self.start_xvfb()
