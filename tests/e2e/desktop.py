@@ -310,6 +310,11 @@ class Desktop:
         shown = self.tool("identify", "-format", "%m %w %h", str(path), check=False)
         return shown.stdout.decode().strip() if shown.returncode == 0 else f"unreadable ({path.name})"
 
+    def main_window(self):
+        self.window = self.wait_window(TITLE, START_TIMEOUT)
+        self.size = self.geometry(self.window)
+        say(f"window {self.window} is {self.size[0]} x {self.size[1]}")
+
     def close(self):
         """Closes the window as a window manager would; the program must end with status 0."""
         say(f"asking window {self.window} to close")

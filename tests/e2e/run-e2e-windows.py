@@ -28,7 +28,7 @@ import zipfile
 from pathlib import Path
 
 from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER,
-                     START_TIMEOUT, STEP_TIMEOUT, TITLE, TYPED, Desktop, Failure, die_with_parent, drive,
+                     STEP_TIMEOUT, TYPED, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 from hostbridge import HostBridge
 
@@ -228,11 +228,6 @@ class WindowsRun(Desktop):
         # The prefix links its desktop to $HOME/Desktop when that exists.
         for folder in (self.home / "Desktop", self.work):
             folder.mkdir(parents=True)
-
-    def main_window(self):
-        self.window = self.wait_window(TITLE, START_TIMEOUT)
-        self.size = self.geometry(self.window)
-        say(f"window {self.window} is {self.size[0]} x {self.size[1]}")
 
     def live_preview(self):
         self.focus(self.window)

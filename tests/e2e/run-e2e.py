@@ -20,7 +20,7 @@ import tempfile
 from pathlib import Path
 
 from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER, DEVICE_LOG, EXIT_TIMEOUT,
-                     START_TIMEOUT, TITLE, TYPED, X11, Desktop, Failure, die_with_parent, drive,
+                     TYPED, X11, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 
 SOURCE = Path(__file__).resolve().parents[2]
@@ -81,11 +81,6 @@ class Run(Desktop):
         opener = self.fakebin / "xdg-open"
         opener.write_text(f'#!/bin/sh\necho "$@" >> "{self.opened}"\n')
         opener.chmod(0o755)
-
-    def main_window(self):
-        self.window = self.wait_window(TITLE, START_TIMEOUT)
-        self.size = self.geometry(self.window)
-        say(f"window {self.window} is {self.size[0]} x {self.size[1]}")
 
     def live_preview(self):
         self.focus(self.window)
