@@ -14,8 +14,7 @@ namespace {
 
 QImage shownImage(Kestrova &window)
 {
-    const QPixmap *pixmap = window.findChild<QLabel *>(QStringLiteral("image"))->pixmap();
-    return pixmap ? pixmap->toImage() : QImage();
+    return window.findChild<QLabel *>(QStringLiteral("image"))->pixmap(Qt::ReturnByValue).toImage();
 }
 
 QByteArray previewPayload()

@@ -81,9 +81,9 @@ void TestWindow::slotsByName()
     const QString file = m_dir.filePath(QStringLiteral("red.png"));
     QVERIFY(picture.save(file));
     QVERIFY(QMetaObject::invokeMethod(&window, "showLogicImage", Q_ARG(QString, file)));
-    const QPixmap *shown = window.findChild<QLabel *>(QStringLiteral("image"))->pixmap();
-    QVERIFY(shown && !shown->isNull());
-    QCOMPARE(shown->toImage().pixel(5, 5), QColor(Qt::red).rgb());
+    const QPixmap shown = window.findChild<QLabel *>(QStringLiteral("image"))->pixmap(Qt::ReturnByValue);
+    QVERIFY(!shown.isNull());
+    QCOMPARE(shown.toImage().pixel(5, 5), QColor(Qt::red).rgb());
 }
 
 void TestWindow::casts()
