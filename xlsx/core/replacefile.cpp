@@ -307,7 +307,8 @@ bool holds(const QString &path, const QByteArray &expected)
     qint64 at = 0;
     while (at < expected.size()) {
         const QByteArray chunk = file.read(1 << 20);
-        if (chunk.isEmpty() || std::memcmp(chunk.constData(), expected.constData() + at, size_t(chunk.size())) != 0)
+        if (chunk.isEmpty() || at + chunk.size() > expected.size()
+            || std::memcmp(chunk.constData(), expected.constData() + at, size_t(chunk.size())) != 0)
             return false;
         at += chunk.size();
     }
