@@ -82,6 +82,18 @@ void noteUnread(const QXlsx::Document &xlsx, const Extent &extent, SheetNotes *n
             notes->unreadColumns.append(j);
 }
 
+void noteKey(SheetNotes *notes, const QString &key, int row)
+{
+    if (key.isEmpty()) {
+        notes->emptyKeyRows.append(row);
+    } else {
+        const auto earlier = notes->rowOfKey.constFind(key);
+        if (earlier != notes->rowOfKey.cend())
+            notes->repeatedKeys.append({earlier.value(), key});
+    }
+    notes->rowOfKey.insert(key, row);
+}
+
 } // namespace
 
 CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout, SheetNotes *notes)
@@ -119,8 +131,8 @@ CodeMap readSheetRecords(const QXlsx::Document &xlsx, const SheetLayout &layout,
         }
         if (layout.logPayload)
             qDebug() << payload;
-        if (notes && key.isEmpty())
-            notes->emptyKeyRow = r;
+        if (notes)
+            noteKey(notes, key, r);
         codes.insert(key, payload);
     }
     return codes;

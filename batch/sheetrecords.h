@@ -2,6 +2,7 @@
 
 #include "batch/codemap.h"
 
+#include <QHash>
 #include <QVector>
 
 namespace QXlsx {
@@ -32,10 +33,18 @@ struct SheetNotes
         QString key; // of the row's record
     };
 
+    struct RepeatedKey
+    {
+        int row;
+        QString key; // a later row has it too, and its record is the one kept
+    };
+
     QVector<int> unreadRows; // below the rows read, with a key in column 1
     QVector<int> unreadColumns; // right of the columns read, with a header in row 1
     QVector<TextDate> textDates; // date columns holding text, which adds nothing
-    int emptyKeyRow = 0; // the last row whose record has an empty key, if any
+    QVector<int> emptyKeyRows; // every row whose key is empty
+    QVector<RepeatedKey> repeatedKeys; // rows whose key a later row repeats (empty keys aside)
+    QHash<QString, int> rowOfKey; // the row each record comes from: the last with its key
 };
 
 // The records of the sheet selected in xlsx; what they leave out into *notes.

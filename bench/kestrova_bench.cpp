@@ -12,22 +12,32 @@
 //   kestrova_bench peer     <out> <program> <args...>   (times one run of program)
 //   kestrova_bench stages   <payloads.txt> <device.xlsx>
 //                           (preview cycle and device step split into their steps)
+//   kestrova_bench batch    <warmup.xlsx> <device.xlsx> <out> <rounds>
+//                           (the whole batch through the window, progress dialog
+//                           and boxes included, beside the engine alone; rounds
+//                           of each, alternating, on copies of the workbook)
 
+#include "batch/batchengine.h"
 #include "batch/sheetrecords.h"
 #include "qr/qrrenderer.h"
 #include "ui/kestrova.h"
 
 #include "xlsxdocument.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QImageReader>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QTimer>
 
 #include <qrencode.h>
 
@@ -398,6 +408,71 @@ int batchStages(const QString &payloadFile, const QString &book)
     return 0;
 }
 
+// A fresh folder holding a copy of book, for one batch run; returns the copy.
+QString batchCopy(const QString &book, const QString &dir)
+{
+    const QString copy = freshDir(dir) + QStringLiteral("/book.xlsx");
+    QFile::copy(book, copy);
+    return copy;
+}
+
+// One batch through the window: the workbook button, the file dialog
+// answered with book, the run with its progress dialog, until the last box
+// (answered "取消"). Seconds from the click to that box; -1 if it failed.
+double windowBatch(Kestrova *window, const QString &book)
+{
+    double seconds = -1;
+    Clock::time_point start;
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            dialog->selectFile(book);
+            dialog->accept();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (box->text() == QStringLiteral("二维码信息生成成功"))
+                seconds = secondsSince(start);
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == QStringLiteral("取消") || box->buttons().size() == 1)
+                    button->click();
+        }
+    });
+    answer.start();
+    start = Clock::now();
+    window->findChild<QPushButton *>(QStringLiteral("excelBtn"))->click();
+    return seconds;
+}
+
+// The batch through the window and the engine alone on the same workbook,
+// alternating; both must write the same images and save the workbook.
+int batchThroughWindow(const QString &warmupBook, const QString &book, const QString &dir, int rounds)
+{
+    Kestrova window;
+    window.show();
+    QApplication::processEvents();
+    runBatch(batchCopy(warmupBook, dir + QStringLiteral("/warm-engine")));
+    windowBatch(&window, batchCopy(warmupBook, dir + QStringLiteral("/warm-window")));
+    const QString folder = QString::fromUtf8(SheetLayout::device.folder);
+    for (int round = 0; round < rounds; ++round) {
+        const QString engineBook = batchCopy(book, dir + QStringLiteral("/engine"));
+        auto start = Clock::now();
+        const BatchResult result = runBatch(engineBook);
+        const double engine = secondsSince(start);
+        const double shown = windowBatch(&window, batchCopy(book, dir + QStringLiteral("/window")));
+        const int engineImages = pngCount(dir + QStringLiteral("/engine") + folder);
+        const int windowImages = pngCount(dir + QStringLiteral("/window") + folder);
+        if (!result.succeeded() || shown < 0 || engineImages != windowImages || engineImages == 0) {
+            std::printf("batch_error engine %d images, window %d images\n", engineImages, windowImages);
+            return 1;
+        }
+        out("batch_engine_seconds", engine);
+        out("batch_window_seconds", shown);
+        out("batch_images", engineImages);
+    }
+    return 0;
+}
+
 // Runs argv (stdout to /dev/null); prints its wall time, the PNG files it
 // left in dir and its peak resident set.
 int peer(const char *dir, char **argv)
@@ -450,6 +525,8 @@ int main(int argc, char **argv)
         return device(args[2], args[3], args[4], args[5]);
     if (mode == "pngonly" && args.size() == 4)
         return pngOnly(args[2], args[3]);
+    if (mode == "batch" && args.size() == 6)
+        return batchThroughWindow(args[2], args[3], args[4], args[5].toInt());
     std::fprintf(stderr, "usage: see the head of bench/kestrova_bench.cpp\n");
     return 2;
 }

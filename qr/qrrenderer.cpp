@@ -29,15 +29,13 @@ using Code = std::unique_ptr<QRcode, CodeFree>;
 // which the encoder decides).
 constexpr int maxBytes = 7089;
 
-// Whether the UTF-8 form of text, up to its first NUL (where the encoder
-// stops), may fit; counted without converting, so a huge text costs nothing.
+// Whether the UTF-8 form of text may fit; counted without converting, so a
+// huge text costs nothing.
 bool mayFit(const QString &text)
 {
     int bytes = 0;
     for (int i = 0; i < text.size() && bytes <= maxBytes; ++i) {
         const ushort c = text.at(i).unicode();
-        if (c == 0)
-            break;
         if (c < 0x80)
             bytes += 1;
         else if (c < 0x800)
@@ -54,8 +52,9 @@ bool mayFit(const QString &text)
 
 Code encode(const QString &text)
 {
-    // The encoder's cost grows with its input far beyond what it can hold.
-    if (!mayFit(text))
+    // The encoder's cost grows with its input far beyond what it can hold,
+    // and it would stop at a NUL, cutting the code short.
+    if (!mayFit(text) || text.contains(QChar(0)))
         return nullptr;
     const QByteArray utf8 = text.toUtf8();
     return Code(QRcode_encodeString(utf8.constData(), 0, QR_ECLEVEL_L, QR_MODE_8, 1));
@@ -107,9 +106,10 @@ ImageResult writeImage(const QString &text, const QString &filePath)
     Code code = encode(text);
     if (!code) {
         qDebug() << "Failed to generate QR code.";
-        // The encoder reads the text up to its first NUL.
-        const bool empty = text.isEmpty() || text.at(0) == QChar(0);
-        return {empty ? ImageStatus::EmptyText : ImageStatus::TooLong, QString()};
+        const ImageStatus status = text.isEmpty() ? ImageStatus::EmptyText
+            : text.contains(QChar(0))             ? ImageStatus::HasNul
+                                                  : ImageStatus::TooLong;
+        return {status, QString()};
     }
     // Drawn on the stack: a 160 kB heap block per image goes back to the
     // system on free and page-faults in again for the next one.
@@ -118,7 +118,8 @@ ImageResult writeImage(const QString &text, const QString &filePath)
     code.reset();
     const QImage image(static_cast<const uchar *>(bits), imageSize, imageSize, lineBytes, QImage::Format_RGB32);
     QString error;
-    if (!saveImageFile(image, filePath, "PNG", -1, &error)) {
+    // A link at filePath is replaced, never written through.
+    if (!saveImageFile(image, filePath, "PNG", -1, false, &error)) {
         qDebug() << "Failed to save QR code image.";
         return {ImageStatus::NotSaved, error};
     }

@@ -2,7 +2,6 @@
 
 #include "ui/filedialoglook.h"
 
-#include "batch/batchrun.h"
 #include "batch/sheetrecords.h"
 #include "batch/sheetstep.h"
 #include "qr/qrrenderer.h"
@@ -27,11 +26,6 @@ bool Kestrova::generateQrCodeImage(const QString &text, const QString &filePath)
     return qr::writeImage(text, filePath).status == qr::ImageStatus::Written;
 }
 
-void Kestrova::createFromExcel()
-{
-    BatchRun(this).run();
-}
-
 void Kestrova::createDeviceCodes(QString dir, QXlsx::Document &xlsx)
 {
     writeSheetCodes(dir, xlsx, SheetLayout::device);
@@ -50,14 +44,4 @@ void Kestrova::ensureDirExists(QString path)
 QString Kestrova::getTextStr()
 {
     return ui.textEdit->toPlainText();
-}
-
-void Kestrova::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-}
-
-void Kestrova::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
 }

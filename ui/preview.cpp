@@ -4,10 +4,6 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-namespace {
-const QString previewFile = QStringLiteral("qrcode.png");
-}
-
 void Kestrova::createBtnClicked()
 {
     if (generateQrCodeImage(ui.textEdit->toPlainText(), previewFile))

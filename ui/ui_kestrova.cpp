@@ -3,7 +3,6 @@
 #include "ui/stylesheet.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 void Ui_Kestrova::setupUi(QWidget *Kestrova)
 {
@@ -45,7 +44,6 @@ void Ui_Kestrova::setupUi(QWidget *Kestrova)
     widget_3->setObjectName(QString::fromUtf8("widget_3"));
     verticalLayout_2 = new QVBoxLayout(widget_3);
     verticalLayout_2->setSpacing(6);
-    verticalLayout_2->setContentsMargins(11, 11, 11, 11);
     verticalLayout_2->setObjectName(QString::fromUtf8("verticalLayout_2"));
     verticalLayout_2->setContentsMargins(0, 0, 0, 0);
     excelBtn = new QPushButton(widget_3);
@@ -63,6 +61,4 @@ void Ui_Kestrova::setupUi(QWidget *Kestrova)
     image->setText(QString());
     excelBtn->setText(QCoreApplication::translate("Kestrova", "从Excel文件\n生成", nullptr));
     pngBtn->setText(QCoreApplication::translate("Kestrova", "导出PNG", nullptr));
-
-    QMetaObject::connectSlotsByName(Kestrova);
 }

@@ -49,13 +49,13 @@ QString payloadOf(const QString &file)
     return ok ? QString::fromUtf8(bytes) : QStringLiteral("<no code>");
 }
 
-// The reason in "无法写入（…）" is the system's own wording, which differs
+// The reason in "无法写入（…）" and "无法创建文件夹 …（…）" is the system's own wording, which differs
 // between systems (and between Windows and Wine): Windows compares without it.
 QString withoutSystemReasons(QString text)
 {
 #ifdef Q_OS_WIN
-    static const QRegularExpression reason(QStringLiteral("无法写入（[^）]*）"));
-    text.replace(reason, QStringLiteral("无法写入（…）"));
+    static const QRegularExpression reason(QStringLiteral("(无法写入|无法创建文件夹 [^（]*)（[^）]*）"));
+    text.replace(reason, QStringLiteral("\\1（…）"));
 #endif
     return text;
 }
@@ -84,6 +84,7 @@ private slots:
     void cancelledDialog();
     void sheetNamesDecide();
     void twoDeviceSheetsAndAwkwardKeys();
+    void noMatchingSheet_data();
     void noMatchingSheet();
     void readOnlyWorkbook();
     void unreadableFiles_data();
@@ -184,14 +185,17 @@ void TestBatchRun::workedExample()
     QCOMPARE(r.unexpected, 0);
     QVERIFY(r.urls.isEmpty());
     // What the sheets hold that no image carries: the row under the gap in
-    // column 1, the dates typed as text, the record without a name.
-    QCOMPARE(r.warnings[0].text, QStringLiteral("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入：\n"
+    // column 1, the dates typed as text, the record without a name, the row
+    // whose key a later row repeats.
+    QCOMPARE(r.warnings[0].text, QStringLiteral("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入，"
+                                                "1 行的图片被覆盖：\n"
                                                 "工作表 device_list：\n"
                                                 "  第 5 行：未读取（第 1 列中间有空单元格）\n"
                                                 "  DEV-02.png：第 3 行第 3 列的日期是文字，未写入二维码\n"
                                                 "  第 4 行：名称为空\n"
                                                 "工作表 board_2024：\n"
-                                                "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码"));
+                                                "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码\n"
+                                                "  第 2 行：与第 4 行写入同一文件，图片被覆盖"));
 
     // The device rows in row order; no line for the board sheet or the notes.
     const QString devices = m_work->filePath(deviceFolder);
@@ -255,14 +259,15 @@ void TestBatchRun::twoDeviceSheetsAndAwkwardKeys()
     QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
     QCOMPARE(withoutSystemReasons(r.warnings[0].text),
-             withoutSystemReasons(QStringLiteral("共 9 条记录，其中 5 条未能生成二维码图片，另有 1 行未读取：\n"
+             withoutSystemReasons(QStringLiteral("共 9 条记录，其中 5 条未能生成二维码图片，另有 1 行未读取，1 行的图片被覆盖：\n"
                                              "工作表 device_a：\n"
                                              "  第 10 行：未读取（第 1 列中间有空单元格）\n"
                                              "  第 5 行：名称为空\n"
                                              "  ../escape.png：名称不能用作文件名\n"
                                              "  /abs.png：名称不能用作文件名\n"
                                              "  back\\slash.png：名称不能用作文件名\n"
-                                             "  sub/dir.png：无法写入（No such file or directory）")));
+                                             "  sub/dir.png：无法写入（No such file or directory）\n"
+                                             "  第 2 行：与工作表 device_b 第 2 行写入同一文件，图片被覆盖")));
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(filesIn(devices), (QStringList{"50%2 off.png", "ONLY_A.png", "SAME.png"}));
     QCOMPARE(payloadOf(devices + "/SAME.png"), QStringLiteral("from b"));
@@ -279,15 +284,33 @@ void TestBatchRun::twoDeviceSheetsAndAwkwardKeys()
     QCOMPARE(failures.at(4), "\"" + devices + "/sub/dir.png nested 二维码生成失败\"");
 }
 
+void TestBatchRun::noMatchingSheet_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("found");
+    QTest::newRow("xlsx") << "nomatch.xlsx" << "“summary”、“Device”";
+    QTest::newRow("xls") << "nomatch.xls" << "“summary”、“Device”";
+    QTest::newRow("csv") << "设备台账.csv" << "“设备台账”\nCSV 文件只有一张工作表，名称就是文件名（不含扩展名）。";
+}
+
+// A run that used no sheet says so, and why, before the final box.
 void TestBatchRun::noMatchingSheet()
 {
-    const QString path = copyIn(QStringLiteral("nomatch.xlsx"));
-    const Run r = run(path, QStringLiteral("取消"));
+    QFETCH(QString, file);
+    QFETCH(QString, found);
+    const QString path = file.endsWith(QLatin1String(".csv")) ? copyIn(QStringLiteral("device_utf8.csv"), file)
+                                                               : copyIn(file);
+    const Run r = run(path, QStringLiteral("取消"), 1);
+    QCOMPARE(r.unexpected, 0);
+    QCOMPARE(r.warnings[0].title, QStringLiteral("警告"));
+    QCOMPARE(r.warnings[0].text, QStringLiteral("没有生成任何二维码图片：%1 中没有名称含有 “device” 或 “board” 的工作表"
+                                                "（大小写须一致：Device、BOARD 不算）。\n找到的工作表：%2")
+                                     .arg(QDir::toNativeSeparators(path), found));
     QCOMPARE(r.box.title, QStringLiteral("提示"));
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
-    QCOMPARE(filesIn(m_work->path()), QStringList{"nomatch.xlsx"});
+    QCOMPARE(filesIn(m_work->path()), QStringList{file});
     QXlsx::Document saved(path);
-    QCOMPARE(saved.sheetNames(), (QStringList{"summary", "Device"}));
+    QVERIFY(saved.isLoaded());
 }
 
 void TestBatchRun::readOnlyWorkbook()
@@ -398,7 +421,7 @@ void TestBatchRun::notWrittenBack_data()
     QTest::newRow("csv, UTF-8") << "device_utf8.csv" << csvDevices << QStringList{"<no folder>"} << csvLog << 0;
     QTest::newRow("csv, GB18030") << "device_gb18030.csv" << csvDevices << QStringList{"<no folder>"} << csvLog << 0;
     QTest::newRow("csv whose name is no device or board") << "list.csv" << QStringList{"<no folder>"}
-                                                           << QStringList{"<no folder>"} << QStringList() << 0;
+                                                           << QStringList{"<no folder>"} << QStringList() << 1;
 }
 
 // .xls and CSV files give their codes like an .xlsx, are left as they are,
@@ -453,16 +476,17 @@ void TestBatchRun::outputFolderTakenByAFile()
     QCOMPARE(r.unexpected, 0);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
     QCOMPARE(withoutSystemReasons(r.warnings[0].text),
-             withoutSystemReasons(QStringLiteral("共 5 条记录，其中 3 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入：\n"
+             withoutSystemReasons(QStringLiteral("共 5 条记录，其中 3 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入，"
+                                                "1 行的图片被覆盖：\n"
                                                 "工作表 device_list：\n"
                                                 "  第 5 行：未读取（第 1 列中间有空单元格）\n"
                                                 "  DEV-02.png：第 3 行第 3 列的日期是文字，未写入二维码\n"
-                                                "  第 4 行：名称为空\n"
-                                                "  DEV-01.png：无法写入（Not a directory）\n"
-                                                "  DEV-02.png：无法写入（Not a directory）\n"
+                                                "  无法创建文件夹 装置检验二维码（Not a directory），本表 3 条记录均未生成二维码图片\n"
                                                 "工作表 board_2024：\n"
-                                                "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码")));
-    // Every device record fails, in ascending key order; the boards are written.
+                                                "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码\n"
+                                                "  第 2 行：与第 4 行写入同一文件，图片被覆盖")));
+    // Said once for the folder; every device record fails, in ascending key
+    // order, in the log; the boards are written.
     const QString devices = m_work->filePath(deviceFolder);
     QCOMPARE(failureLines(r.log),
              (QStringList{"\"" + devices + "/.png Spare relay;  二维码生成失败\"",

@@ -1,6 +1,6 @@
 #include "xlsx/xlsxsave.h"
 
-#include "core/replacefile.h"
+#include "files/replacefile.h"
 #include "xlsx/selection.h"
 #include "zip/zipwriter.h"
 
@@ -22,7 +22,28 @@ bool saveBook(XlsxBook &book, int selected, const QString &path, bool overSource
         return false;
     }
     buffer.close();
-    return replaceFile(path, buffer.data(), overSource ? &book.package.bytes() : nullptr, error);
+    files::ReplaceOptions options;
+    options.sync = true;
+    options.keepOwnership = true;
+    options.followLinks = true; // a linked workbook stays a link; its target is saved
+    options.expected = overSource ? &book.package.bytes() : nullptr;
+    files::ReplaceError failure;
+    if (files::replaceFile(path, buffer.data(), options, &failure))
+        return true;
+    switch (failure.kind) {
+    case files::ReplaceError::NotRegularFile:
+        error->kind = SaveError::NotRegularFile;
+        break;
+    case files::ReplaceError::Changed:
+        error->kind = SaveError::Changed;
+        break;
+    case files::ReplaceError::None:
+    case files::ReplaceError::CannotWrite:
+        error->kind = SaveError::CannotWrite;
+        break;
+    }
+    error->detail = failure.detail;
+    return false;
 }
 
 } // namespace detail

@@ -1,4 +1,4 @@
-#include "batch/batchprogress.h"
+#include "ui/batchprogress.h"
 
 #include "ui/stylesheet.h"
 
@@ -14,7 +14,6 @@
 namespace {
 
 constexpr qint64 showAfterMs = 500;
-constexpr qint64 updateEveryMs = 40;
 
 bool isInput(QEvent::Type type)
 {
@@ -60,23 +59,14 @@ BatchProgress::~BatchProgress()
     m_window->removeEventFilter(this);
 }
 
-void BatchProgress::recordDone()
+void BatchProgress::advanced(int done, const QString &sheet)
 {
-    ++m_done;
-    if (m_run.elapsed() - m_lastUpdate >= updateEveryMs || m_done == m_total)
-        update();
-}
-
-void BatchProgress::update()
-{
-    const qint64 now = m_run.elapsed();
-    m_lastUpdate = now;
-    if (now >= showAfterMs && !m_dialog && !m_cancelled)
+    if (m_run.elapsed() >= showAfterMs && !m_dialog && !m_cancelled)
         show();
     if (m_dialog) {
-        m_label->setText(QStringLiteral("%1\n%2 / %3").arg(m_sheet).arg(m_done).arg(m_total));
+        m_label->setText(QStringLiteral("%1\n%2 / %3").arg(sheet).arg(done).arg(m_total));
         m_bar->setRange(0, qMax(m_total, 1));
-        m_bar->setValue(m_total ? m_done : 1);
+        m_bar->setValue(m_total ? done : 1);
     }
     // Before the dialog is up, nothing the user does is handled yet; a
     // request to close the window is, and cancels the run.

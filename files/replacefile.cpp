@@ -1,8 +1,11 @@
-#include "core/replacefile.h"
+#include "files/replacefile.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -24,12 +27,11 @@
 #include <cstring>
 #include <vector>
 
-namespace QXlsx {
-namespace detail {
+namespace files {
 
 namespace {
 
-bool fail(SaveError *error, SaveError::Kind kind, const QString &detail = QString())
+bool fail(ReplaceError *error, ReplaceError::Kind kind, const QString &detail = QString())
 {
     error->kind = kind;
     error->detail = detail;
@@ -37,7 +39,7 @@ bool fail(SaveError *error, SaveError::Kind kind, const QString &detail = QStrin
 }
 
 // Where a write to path lands: symbolic links followed, as opening would.
-QString writtenPath(const QString &path)
+QString linkTarget(const QString &path)
 {
     QFileInfo info(path);
     for (int depth = 0; depth < 32 && info.isSymLink(); ++depth)
@@ -45,10 +47,12 @@ QString writtenPath(const QString &path)
     return info.filePath();
 }
 
+const QString temporaryPrefix = QStringLiteral(".kestrova-");
+
 QString temporaryName(const QString &folder)
 {
-    return folder + QStringLiteral("/.kestrova-") + QString::number(QRandomGenerator::global()->generate(), 16)
-        + QStringLiteral(".tmp");
+    return folder + QLatin1Char('/') + temporaryPrefix
+        + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".tmp");
 }
 
 #ifdef Q_OS_UNIX
@@ -84,23 +88,24 @@ private:
     int m_fd;
 };
 
-// Opens path without blocking (a pipe there must not hang the program) and
-// checks that it is a regular file.
-bool openRegular(const QString &path, int flags, Fd *fd, struct stat *st, SaveError *error)
+// Opens path without blocking (a pipe there must not hang the program) or
+// following a link, and checks that it is a regular file.
+bool openRegular(const QString &path, int flags, Fd *fd, struct stat *st, ReplaceError *error)
 {
-    fd->reset(::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_CLOEXEC));
+    fd->reset(::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (fd->get() < 0) {
         const int code = errno;
-        return fail(error, code == ENXIO ? SaveError::NotRegularFile : SaveError::CannotWrite, systemReason(code));
+        const bool special = code == ENXIO || code == ELOOP || code == EISDIR;
+        return fail(error, special ? ReplaceError::NotRegularFile : ReplaceError::CannotWrite, systemReason(code));
     }
     if (::fstat(fd->get(), st) != 0)
-        return fail(error, SaveError::CannotWrite, systemReason(errno));
+        return fail(error, ReplaceError::CannotWrite, systemReason(errno));
     if (!S_ISREG(st->st_mode))
-        return fail(error, SaveError::NotRegularFile);
+        return fail(error, ReplaceError::NotRegularFile);
     return true;
 }
 
-bool writeAll(int fd, const QByteArray &bytes, SaveError *error)
+bool writeAll(int fd, const QByteArray &bytes, ReplaceError *error)
 {
     const char *p = bytes.constData();
     qint64 left = bytes.size();
@@ -109,7 +114,7 @@ bool writeAll(int fd, const QByteArray &bytes, SaveError *error)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return fail(error, SaveError::CannotWrite, systemReason(n < 0 ? errno : ENOSPC));
+            return fail(error, ReplaceError::CannotWrite, systemReason(n < 0 ? errno : ENOSPC));
         p += n;
         left -= n;
     }
@@ -122,7 +127,7 @@ bool holds(const QString &path, const QByteArray &expected)
 {
     Fd file;
     struct stat st;
-    SaveError ignored;
+    ReplaceError ignored;
     if (!openRegular(path, O_RDONLY, &file, &st, &ignored) || st.st_size != expected.size())
         return false;
     const int fd = file.get();
@@ -221,7 +226,7 @@ bool copyXattrs(int from, int to)
 // attributes and access list. A change of owner clears the set-id bits; they
 // come back when both were kept. Where the access list cannot be carried
 // over, the owning group keeps only its own permissions, not the list's mask.
-void keepMetadata(int oldFd, const struct stat &old, int fd)
+void keepOwnership(int oldFd, const struct stat &old, int fd)
 {
     if (::fchown(fd, old.st_uid, old.st_gid) != 0)
         (void)::fchown(fd, uid_t(-1), old.st_gid);
@@ -241,49 +246,69 @@ void keepMetadata(int oldFd, const struct stat &old, int fd)
 #endif
 }
 
-bool replace(const QString &target, const QByteArray &bytes, const QByteArray *expected, SaveError *error)
+// Creates a temporary file of a fresh name in folder.
+bool createTemporary(const QString &folder, mode_t mode, Fd *fd, QByteArray *name, ReplaceError *error)
 {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        *name = QFile::encodeName(temporaryName(folder));
+        fd->reset(::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (fd->get() >= 0)
+            return true;
+        if (errno != EEXIST)
+            return fail(error, ReplaceError::CannotWrite, systemReason(errno));
+    }
+    return fail(error, ReplaceError::CannotWrite, systemReason(EEXIST));
+}
+
+bool replace(const QString &target, const QByteArray &bytes, const ReplaceOptions &options, ReplaceError *error)
+{
+    struct stat entry;
+    const QByteArray targetName = QFile::encodeName(target);
+    const bool exists = ::lstat(targetName.constData(), &entry) == 0;
+    // A link left there (not followed) is replaced like any name; anything
+    // else must be a regular file this user may write, since a rename would
+    // replace even a file that may not be written to.
+    const bool replacing = exists && !S_ISLNK(entry.st_mode);
     Fd old;
     struct stat oldStat {};
-    const bool replacing = QFileInfo::exists(target) || QFileInfo(target).isSymLink();
-    // A rename would replace even a file that may not be written to.
-    if (replacing && !openRegular(target, O_RDWR, &old, &oldStat, error))
+    if (replacing && !openRegular(target, O_WRONLY, &old, &oldStat, error))
         return false;
-    if (expected && (!replacing || !holds(target, *expected)))
-        return fail(error, SaveError::Changed);
+    if (options.expected && (!replacing || !holds(target, *options.expected)))
+        return fail(error, ReplaceError::Changed);
 
     const QString folder = QFileInfo(target).path();
-    QString temporary;
+    QByteArray temporary;
     Fd fd;
-    for (int attempt = 0; attempt < 8 && fd.get() < 0; ++attempt) {
-        temporary = temporaryName(folder);
-        fd.reset(::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd.get() < 0 && errno != EEXIST)
-            return fail(error, SaveError::CannotWrite, systemReason(errno));
-    }
-    if (fd.get() < 0)
-        return fail(error, SaveError::CannotWrite, systemReason(EEXIST));
-    const QByteArray temporaryPath = QFile::encodeName(temporary);
+    // A file that takes the old one's metadata is private until it has it.
+    if (!createTemporary(folder, options.keepOwnership && replacing ? 0600 : 0666, &fd, &temporary, error))
+        return false;
     bool ok = writeAll(fd.get(), bytes, error);
-    if (ok && ::fsync(fd.get()) != 0)
-        ok = fail(error, SaveError::CannotWrite, systemReason(errno));
-    if (ok && replacing)
-        keepMetadata(old.get(), oldStat, fd.get());
+    if (ok && options.sync && ::fsync(fd.get()) != 0)
+        ok = fail(error, ReplaceError::CannotWrite, systemReason(errno));
+    if (ok && replacing) {
+        if (options.keepOwnership)
+            keepOwnership(old.get(), oldStat, fd.get());
+        else
+            (void)::fchmod(fd.get(), oldStat.st_mode & 0777);
+    }
     if (ok && !fd.close())
-        ok = fail(error, SaveError::CannotWrite, systemReason(errno));
+        ok = fail(error, ReplaceError::CannotWrite, systemReason(errno));
     // Checked once more just before the rename: another program may have
     // saved the file while this one was being written.
-    if (ok && expected && !holds(target, *expected))
-        ok = fail(error, SaveError::Changed);
-    if (ok && ::rename(temporaryPath.constData(), QFile::encodeName(target).constData()) != 0)
-        ok = fail(error, SaveError::CannotWrite, systemReason(errno));
+    if (ok && options.expected && !holds(target, *options.expected))
+        ok = fail(error, ReplaceError::Changed);
+    if (ok && ::rename(temporary.constData(), targetName.constData()) != 0)
+        ok = fail(error, errno == EISDIR ? ReplaceError::NotRegularFile : ReplaceError::CannotWrite,
+                  systemReason(errno));
     if (!ok) {
-        ::unlink(temporaryPath.constData());
+        ::unlink(temporary.constData());
         return false;
     }
-    const Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        (void)::fsync(dir.get());
+    if (options.sync) {
+        const Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() >= 0)
+            (void)::fsync(dir.get());
+    }
     return true;
 }
 
@@ -315,45 +340,48 @@ bool holds(const QString &path, const QByteArray &expected)
     return true;
 }
 
-// ReplaceFileW keeps the old file's attributes and access list.
-bool replace(const QString &target, const QByteArray &bytes, const QByteArray *expected, SaveError *error)
+// ReplaceFileW keeps the old file's attributes and access list; a plain move
+// keeps the new file's own.
+bool replace(const QString &target, const QByteArray &bytes, const ReplaceOptions &options, ReplaceError *error)
 {
     const QFileInfo info(target);
-    const bool replacing = info.exists();
+    const bool link = !options.followLinks && info.isSymLink();
+    const bool replacing = info.exists() && !link;
     if (replacing) {
         if (!info.isFile())
-            return fail(error, SaveError::NotRegularFile);
+            return fail(error, ReplaceError::NotRegularFile);
         QFile probe(target);
-        if (!probe.open(QIODevice::ReadWrite))
-            return fail(error, SaveError::CannotWrite, probe.errorString());
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append))
+            return fail(error, ReplaceError::CannotWrite, probe.errorString());
     }
-    if (expected && (!replacing || !holds(target, *expected)))
-        return fail(error, SaveError::Changed);
+    if (options.expected && (!replacing || !holds(target, *options.expected)))
+        return fail(error, ReplaceError::Changed);
 
     QFile file;
     for (int attempt = 0; attempt < 8 && !file.isOpen(); ++attempt) {
         file.setFileName(temporaryName(info.path()));
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered) && !file.exists())
-            return fail(error, SaveError::CannotWrite, file.errorString());
+            return fail(error, ReplaceError::CannotWrite, file.errorString());
     }
     if (!file.isOpen())
-        return fail(error, SaveError::CannotWrite, file.errorString());
-    bool ok = file.write(bytes) == bytes.size() || fail(error, SaveError::CannotWrite, file.errorString());
-    if (ok && !FlushFileBuffers(HANDLE(_get_osfhandle(file.handle()))))
-        ok = fail(error, SaveError::CannotWrite, systemReason(GetLastError()));
+        return fail(error, ReplaceError::CannotWrite, systemReason(ERROR_FILE_EXISTS));
+    bool ok = file.write(bytes) == bytes.size() || fail(error, ReplaceError::CannotWrite, file.errorString());
+    if (ok && options.sync && !FlushFileBuffers(HANDLE(_get_osfhandle(file.handle()))))
+        ok = fail(error, ReplaceError::CannotWrite, systemReason(GetLastError()));
     file.close();
     if (ok && file.error() != QFileDevice::NoError)
-        ok = fail(error, SaveError::CannotWrite, file.errorString());
-    if (ok && expected && !holds(target, *expected))
-        ok = fail(error, SaveError::Changed);
+        ok = fail(error, ReplaceError::CannotWrite, file.errorString());
+    if (ok && options.expected && !holds(target, *options.expected))
+        ok = fail(error, ReplaceError::Changed);
     const std::wstring from = QFileInfo(file.fileName()).absoluteFilePath().toStdWString();
     const std::wstring to = info.absoluteFilePath().toStdWString();
     if (ok) {
-        const BOOL moved = replacing
+        const DWORD through = options.sync ? MOVEFILE_WRITE_THROUGH : 0;
+        const BOOL moved = replacing && options.keepOwnership
             ? ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-            : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+            : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | through);
         if (!moved)
-            ok = fail(error, SaveError::CannotWrite, systemReason(GetLastError()));
+            ok = fail(error, ReplaceError::CannotWrite, systemReason(GetLastError()));
     }
     if (!ok)
         file.remove();
@@ -364,16 +392,31 @@ bool replace(const QString &target, const QByteArray &bytes, const QByteArray *e
 
 } // namespace
 
-bool replaceFile(const QString &path, const QByteArray &bytes, const QByteArray *expected, SaveError *error)
+bool replaceFile(const QString &path, const QByteArray &bytes, const ReplaceOptions &options, ReplaceError *error)
 {
-    SaveError ignored;
+    ReplaceError ignored;
     if (!error)
         error = &ignored;
-    const QString target = writtenPath(path);
-    if (QFileInfo(target).isDir())
-        return fail(error, SaveError::NotRegularFile);
-    return replace(target, bytes, expected, error);
+    *error = ReplaceError();
+    const QString target = options.followLinks ? linkTarget(path) : path;
+    return replace(target, bytes, options, error);
 }
 
-} // namespace detail
-} // namespace QXlsx
+int removeStaleTemporaries(const QString &folder)
+{
+    // This program's temporary names, and those of the versions before.
+    static const QRegularExpression ours(QStringLiteral("^\\.(kestrova|qr)-[0-9a-f]{1,8}\\.tmp$"));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    const QDir dir(folder);
+    int removed = 0;
+    const QFileInfoList found = dir.entryInfoList({QStringLiteral(".kestrova-*.tmp"), QStringLiteral(".qr-*.tmp")},
+                                                  QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QFileInfo &file : found) {
+        if (ours.match(file.fileName()).hasMatch() && file.lastModified().toUTC() < before
+            && QFile::remove(file.filePath()))
+            ++removed;
+    }
+    return removed;
+}
+
+} // namespace files
