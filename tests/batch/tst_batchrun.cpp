@@ -219,12 +219,28 @@ void TestBatchRun::workedExample()
     QVERIFY(!saved.cellAt(4, 1));
 }
 
+// Temporary files that a killed run left beside the workbook and its images
+// go once they are old; a fresh one (a run may be writing it) and a file of
+// the user's stay.
 void TestBatchRun::openingTheWorkbook()
 {
     const QString path = copyIn(QStringLiteral("worked.xlsx"));
+    QVERIFY(QDir().mkpath(m_work->filePath(deviceFolder)));
+    const QStringList stale{".kestrova-1a2b3c4d.tmp", deviceFolder + "/.qr-ff00.tmp"};
+    const QStringList kept{".kestrova-5e6f.tmp", ".kestrova-notes.tmp", deviceFolder + "/.qr-my.tmp"};
+    for (const QString &name : stale + kept) {
+        QFile file(m_work->filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("left") == 4 && file.flush());
+        if (stale.contains(name) || name.contains(QLatin1String("notes")) || name.contains(QLatin1String("my")))
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-7200), QFileDevice::FileModificationTime));
+    }
     const Run r = run(path, QStringLiteral("打开文件"), 1);
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成成功"));
     QCOMPARE(r.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
+    for (const QString &name : stale)
+        QVERIFY2(!QFile::exists(m_work->filePath(name)), qPrintable(name));
+    for (const QString &name : kept)
+        QVERIFY2(QFile::exists(m_work->filePath(name)), qPrintable(name));
 }
 
 void TestBatchRun::cancelledDialog()
@@ -349,6 +365,7 @@ void TestBatchRun::unreadableFiles_data()
     QTest::newRow("picture named .csv") << "device_list.csv" << "不是文本文件，或编码不是 UTF-8 或 GB18030";
     QTest::newRow("quote left open") << "device_quote.csv" << "第 2 行的引号没有结束";
     QTest::newRow("named pipe") << "device_pipe.csv" << "不是普通文件";
+    QTest::newRow("markup in the name") << "truncated &lt;b&gt;x.xlsx" << "文件已损坏";
 }
 
 // Nothing is written and the user hears why, then the final box.
@@ -366,8 +383,7 @@ void TestBatchRun::unreadableFiles()
     } else if (name == QLatin1String("device_quote.csv")) {
         bytes = "Key,Name\nK1,\"one\nK2,two\nK3,three\n";
     } else if (name.startsWith(QLatin1String("truncated"))) {
-        const QString worked = QString(name).replace(QLatin1String("truncated"), QLatin1String("worked"));
-        const QByteArray whole = fileBytes(fixture(worked));
+        const QByteArray whole = fileBytes(fixture(name.endsWith(QLatin1String(".xls")) ? "worked.xls" : "worked.xlsx"));
         bytes = whole.left(whole.size() / 2);
     }
     const QString path = m_work->filePath(name);
@@ -388,6 +404,7 @@ void TestBatchRun::unreadableFiles()
     QCOMPARE(r.warnings[0].title, QStringLiteral("警告"));
     const QString prefix = QStringLiteral("无法读取 %1：").arg(QDir::toNativeSeparators(path));
     QVERIFY2(r.warnings[0].text.startsWith(prefix + reason), qPrintable(r.warnings[0].text));
+    QVERIFY(r.warnings[0].plainText);
     QCOMPARE(r.box.icon, QMessageBox::Warning);
     QCOMPARE(r.box.title, QStringLiteral("警告"));
     QCOMPARE(r.box.text, QStringLiteral("二维码信息生成失败"));
@@ -530,7 +547,7 @@ void TestBatchRun::failuresAreListed()
     QCOMPARE(failures.parent, m_window.get());
     QCOMPARE(failures.title, QStringLiteral("警告"));
     QCOMPARE(failures.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QStringList lines{QStringLiteral("共 25 条记录，其中 24 条未能生成二维码图片："),
+    QStringList lines{QStringLiteral("共 26 条记录，其中 25 条未能生成二维码图片："),
                       QStringLiteral("工作表 board_first："),
                       QStringLiteral("  B-EMPTY.png：内容为空"),
                       QStringLiteral("工作表 device_bad："),
@@ -540,9 +557,10 @@ void TestBatchRun::failuresAreListed()
                       QStringLiteral("  EMPTY.png：内容为空"),
                       QStringLiteral("  LONG.png：内容过长，超出二维码容量"),
                       QStringLiteral("  NUL\\u0000x.png：名称不能用作文件名"),
+                      QStringLiteral("  NULTEXT.png：内容含有空字符（U+0000）"),
                       QStringLiteral("  SUB/DIR.png：无法写入（No such file or directory）"),
                       QStringLiteral("  SUR\\ud800.png：名称不能用作文件名")};
-    for (int i = 1; i <= 11; ++i)
+    for (int i = 1; i <= 10; ++i)
         lines << QStringLiteral("  x/../%1.png：名称不能用作文件名").arg(i, 2, 10, QLatin1Char('0'));
     lines << QStringLiteral("…");
     QCOMPARE(withoutSystemReasons(failures.text), withoutSystemReasons(lines.join(QLatin1Char('\n'))));
@@ -554,8 +572,8 @@ void TestBatchRun::failuresAreListed()
     // Nothing under a cut-short or mangled name, nothing half-written.
     QCOMPARE(filesIn(m_work->filePath(deviceFolder)), QStringList{"GOOD.png"});
     QCOMPARE(filesIn(m_work->filePath(boardFolder)), QStringList());
-    QCOMPARE(failureLines(r.log).size(), 24);
-    QCOMPARE(r.log.count(QStringLiteral("Failed to generate QR code.")), 3);
+    QCOMPARE(failureLines(r.log).size(), 25);
+    QCOMPARE(r.log.count(QStringLiteral("Failed to generate QR code.")), 4);
     QCOMPARE(r.log.count(QStringLiteral("Failed to save QR code image.")), 1);
 }
 
@@ -710,34 +728,45 @@ int peakMiB()
 }
 }
 
-// A giant cell and a named pipe where an image goes: each record fails on
-// its own, nothing hangs and memory stays bounded.
+// A giant cell, a named pipe and links where images go:
+// each record fails on its own or replaces the link, nothing is written
+// through a link, nothing hangs and memory stays bounded.
 void TestBatchRun::hostileRecords()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("needs a named pipe and symbolic links");
+#else
     const QString path = m_work->filePath(QStringLiteral("device_hostile.csv"));
+    QByteArray csv = "Key,Name\nBIG,";
+    csv += QByteArray(10 * 1024 * 1024, 'x');
+    csv += "\nPIPE,pipe\nGOOD,fine\nLINK,link\nsub/DEEP,deep\n";
     {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("Key,Name\nBIG,");
-        file.write(QByteArray(10 * 1024 * 1024, 'x'));
-        file.write("\nPIPE,pipe\nGOOD,fine\n");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
     }
-    QVERIFY(QDir().mkpath(m_work->filePath(deviceFolder)));
-#ifdef Q_OS_UNIX
-    QCOMPARE(::mkfifo(QFile::encodeName(m_work->filePath(deviceFolder + "/PIPE.png")).constData(), 0644), 0);
-#else
-    QSKIP("needs a named pipe");
-#endif
+    const QString devices = m_work->filePath(deviceFolder);
+    QVERIFY(QDir().mkpath(devices));
+    QCOMPARE(::mkfifo(QFile::encodeName(devices + "/PIPE.png").constData(), 0644), 0);
+    // Someone who may write to the folder points an image's name at the
+    // workbook, and a sub-folder at the workbook's folder.
+    QVERIFY(QFile::link(QStringLiteral("../device_hostile.csv"), devices + "/LINK.png"));
+    QVERIFY(QFile::link(m_work->path(), devices + "/sub"));
 
     const Run r = run(path, QStringLiteral("取消"), 1);
     QCOMPARE(r.unexpected, 0);
-    QCOMPARE(r.warnings[0].text, QStringLiteral("共 3 条记录，其中 2 条未能生成二维码图片：\n"
+    QCOMPARE(r.warnings[0].text, QStringLiteral("共 5 条记录，其中 3 条未能生成二维码图片：\n"
                                                 "工作表 device_hostile：\n"
                                                 "  BIG.png：内容过长，超出二维码容量\n"
-                                                "  PIPE.png：无法写入（不是普通文件）"));
-    QCOMPARE(payloadOf(m_work->filePath(deviceFolder + "/GOOD.png")), QStringLiteral("fine"));
+                                                "  PIPE.png：无法写入（不是普通文件）\n"
+                                                "  sub/DEEP.png：路径经过符号链接，未写入"));
+    QCOMPARE(payloadOf(devices + "/GOOD.png"), QStringLiteral("fine"));
+    QCOMPARE(fileBytes(path), csv);
+    QVERIFY(!QFileInfo(devices + "/LINK.png").isSymLink());
+    QCOMPARE(payloadOf(devices + "/LINK.png"), QStringLiteral("link"));
+    QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("DEEP.png"))));
     const int peak = peakMiB();
     QVERIFY2(peak > 0 && peak < 300, qPrintable(QString::number(peak)));
+#endif
 }
 
 QTEST_MAIN(TestBatchRun)

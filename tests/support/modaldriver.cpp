@@ -66,6 +66,7 @@ BoxSeen describeBox(QWidget *window)
     seen.parent = box->parentWidget();
     seen.title = box->windowTitle();
     seen.text = box->text();
+    seen.plainText = box->textFormat() == Qt::PlainText;
     seen.details = box->detailedText();
     seen.standardButtons = box->standardButtons();
     const QList<QAbstractButton *> buttons = box->buttons();

@@ -46,6 +46,7 @@ struct BoxSeen
     QWidget *parent = nullptr;
     QString title;
     QString text;
+    bool plainText = false;       // shown as it is, never as markup
     QString details;              // behind "Show Details..."
     QStringList buttons;          // texts, in order, mnemonics removed
     QMessageBox::StandardButtons standardButtons;
