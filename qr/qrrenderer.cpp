@@ -17,6 +17,16 @@ namespace {
 constexpr QRgb dark = 0xff000000;
 constexpr QRgb light = 0xffffffff;
 constexpr int lineBytes = imageSize * int(sizeof(QRgb));
+// The resolution the PNG states (96 dpi). Left to Qt it follows the screen,
+// or 100 dpi where there is none, so the same text would give other bytes
+// in the window, on another display and on the command line.
+constexpr int dotsPerMeter = 3780;
+
+void setResolution(QImage *image)
+{
+    image->setDotsPerMeterX(dotsPerMeter);
+    image->setDotsPerMeterY(dotsPerMeter);
+}
 
 struct CodeFree
 {
@@ -98,6 +108,7 @@ QImage renderImage(const QString &text)
     QImage image(imageSize, imageSize, QImage::Format_RGB32);
     if (!image.isNull())
         drawSymbol(*code, image.bits(), image.bytesPerLine());
+    setResolution(&image);
     return image;
 }
 
@@ -116,7 +127,10 @@ ImageResult writeImage(const QString &text, const QString &filePath)
     alignas(16) uchar bits[imageSize * lineBytes];
     drawSymbol(*code, bits, lineBytes);
     code.reset();
-    const QImage image(static_cast<const uchar *>(bits), imageSize, imageSize, lineBytes, QImage::Format_RGB32);
+    // Over the buffer itself (not a read-only one), so that setting the
+    // resolution does not copy it.
+    QImage image(bits, imageSize, imageSize, lineBytes, QImage::Format_RGB32);
+    setResolution(&image);
     QString error;
     // A link at filePath is replaced, never written through.
     if (!saveImageFile(image, filePath, "PNG", -1, false, &error)) {

@@ -43,7 +43,7 @@ WINE_START_TIMEOUT = 120
 # The unit tests that need nothing but the build and the host bridge.
 UNIT_TESTS = ["tst_form", "tst_window", "tst_preview", "tst_export", "tst_dialoglook", "tst_renderer",
               "tst_xlsxreader", "tst_xlsxsave", "tst_xlsxbadinput", "tst_xlsxparts", "tst_xlsreader",
-              "tst_csvreader", "tst_sheetrecords", "tst_batchrun"]
+              "tst_csvreader", "tst_sheetrecords", "tst_batchrun", "tst_commandline"]
 
 # Each workbook in a folder of its own on the desktop, under a Chinese name.
 FOLDER = "检验台账"

@@ -112,7 +112,7 @@ void TestForm::sizesAndTexts()
     QCOMPARE(image->minimumSize(), QSize(450, 450));
     QCOMPARE(image->maximumSize(), QSize(450, 450));
     QVERIFY(image->text().isEmpty());
-    QVERIFY(image->pixmap() == nullptr || image->pixmap()->isNull());
+    QVERIFY(image->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(child<QWidget>(window, "widget_2")->maximumSize(), QSize(16777215, 80));
     QCOMPARE(child<QWidget>(window, "excelBtn")->minimumSize(), QSize(0, 30));
     QCOMPARE(child<QWidget>(window, "pngBtn")->minimumSize(), QSize(0, 20));
