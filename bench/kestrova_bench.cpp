@@ -408,6 +408,16 @@ int batchStages(const QString &payloadFile, const QString &book)
     return 0;
 }
 
+// CPU time of this process so far (user and system), in seconds: steadier
+// than the clock on a machine that is doing other work.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // A fresh folder holding a copy of book, for one batch run; returns the copy.
 QString batchCopy(const QString &book, const QString &dir)
 {
@@ -418,21 +428,26 @@ QString batchCopy(const QString &book, const QString &dir)
 
 // One batch through the window: the workbook button, the file dialog
 // answered with book, the run with its progress dialog, until the last box
-// (answered "取消"). Seconds from the click to that box; -1 if it failed.
-double windowBatch(Kestrova *window, const QString &book)
+// (answered "取消"). Seconds from the click to that box, and the CPU
+// seconds in *cpu; -1 if it failed.
+double windowBatch(Kestrova *window, const QString &book, double *cpu = nullptr)
 {
     double seconds = -1;
     Clock::time_point start;
+    double cpuStart = 0;
     QTimer answer;
     answer.setInterval(5);
     QObject::connect(&answer, &QTimer::timeout, [&] {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             dialog->selectFile(book);
-            dialog->accept();
+            static_cast<QDialog *>(dialog)->accept();
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (box->text() == QStringLiteral("二维码信息生成成功"))
+            if (box->text() == QStringLiteral("二维码信息生成成功")) {
                 seconds = secondsSince(start);
+                if (cpu)
+                    *cpu = cpuSeconds() - cpuStart;
+            }
             for (QAbstractButton *button : box->buttons())
                 if (button->text() == QStringLiteral("取消") || box->buttons().size() == 1)
                     button->click();
@@ -440,6 +455,7 @@ double windowBatch(Kestrova *window, const QString &book)
     });
     answer.start();
     start = Clock::now();
+    cpuStart = cpuSeconds();
     window->findChild<QPushButton *>(QStringLiteral("excelBtn"))->click();
     return seconds;
 }
@@ -456,10 +472,13 @@ int batchThroughWindow(const QString &warmupBook, const QString &book, const QSt
     const QString folder = QString::fromUtf8(SheetLayout::device.folder);
     for (int round = 0; round < rounds; ++round) {
         const QString engineBook = batchCopy(book, dir + QStringLiteral("/engine"));
-        auto start = Clock::now();
+        const auto start = Clock::now();
+        const double cpuStart = cpuSeconds();
         const BatchResult result = runBatch(engineBook);
         const double engine = secondsSince(start);
-        const double shown = windowBatch(&window, batchCopy(book, dir + QStringLiteral("/window")));
+        const double engineCpu = cpuSeconds() - cpuStart;
+        double windowCpu = 0;
+        const double shown = windowBatch(&window, batchCopy(book, dir + QStringLiteral("/window")), &windowCpu);
         const int engineImages = pngCount(dir + QStringLiteral("/engine") + folder);
         const int windowImages = pngCount(dir + QStringLiteral("/window") + folder);
         if (!result.succeeded() || shown < 0 || engineImages != windowImages || engineImages == 0) {
@@ -468,6 +487,8 @@ int batchThroughWindow(const QString &warmupBook, const QString &book, const QSt
         }
         out("batch_engine_seconds", engine);
         out("batch_window_seconds", shown);
+        out("batch_engine_cpu", engineCpu);
+        out("batch_window_cpu", windowCpu);
         out("batch_images", engineImages);
     }
     return 0;
