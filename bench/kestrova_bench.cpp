@@ -12,8 +12,13 @@
 //   kestrova_bench peer     <out> <program> <args...>   (times one run of program)
 //   kestrova_bench stages   <payloads.txt> <device.xlsx>
 //                           (preview cycle and device step split into their steps)
+//   kestrova_bench sheets   <book.xlsx> <out>
+//                           (the batch's sheet step on each device and board
+//                           sheet into an emptied out; out/records.json maps
+//                           each image, as folder/file, to its record's payload)
 
 #include "batch/sheetrecords.h"
+#include "batch/sheetstep.h"
 #include "qr/qrrenderer.h"
 #include "ui/kestrova.h"
 
@@ -24,6 +29,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPixmap>
 #include <QSignalBlocker>
 #include <QTextEdit>
@@ -398,6 +405,42 @@ int batchStages(const QString &payloadFile, const QString &book)
     return 0;
 }
 
+// The images a batch run writes for the device and board sheets of book, as
+// it picks them by name, and the payloads they should hold.
+int sheets(const QString &book, const QString &dir)
+{
+    QXlsx::Document xlsx(book);
+    if (!xlsx.isLoaded()) {
+        std::printf("sheets_error workbook-not-loaded\n");
+        return 1;
+    }
+    const QString run = freshDir(dir);
+    QJsonObject records;
+    int written = 0;
+    for (const QString &sheet : xlsx.sheetNames()) {
+        const SheetLayout *layout = sheet.contains(QLatin1String("device")) ? &SheetLayout::device
+                                    : sheet.contains(QLatin1String("board")) ? &SheetLayout::board
+                                                                              : nullptr;
+        if (!layout || !xlsx.selectSheet(sheet))
+            continue;
+        const QString folder = QString::fromUtf8(layout->folder).mid(1);
+        const int before = pngCount(run + QLatin1Char('/') + folder);
+        writeSheetCodes(run, xlsx, *layout);
+        written += pngCount(run + QLatin1Char('/') + folder) - before;
+        const CodeMap codes = readSheetRecords(xlsx, *layout);
+        for (auto it = codes.cbegin(); it != codes.cend(); ++it)
+            records.insert(folder + QLatin1Char('/') + it.key() + QStringLiteral(".png"), it.value());
+    }
+    QFile file(run + QStringLiteral("/records.json"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(records).toJson()) < 0 || !file.flush()) {
+        std::printf("sheets_error records-not-written\n");
+        return 1;
+    }
+    out("sheets_records", records.size());
+    out("sheets_images", written);
+    return written == records.size() ? 0 : 1;
+}
+
 // Runs argv (stdout to /dev/null); prints its wall time, the PNG files it
 // left in dir and its peak resident set.
 int peer(const char *dir, char **argv)
@@ -448,6 +491,8 @@ int main(int argc, char **argv)
         return generate(args[2], args[3]);
     if (mode == "device" && args.size() == 6)
         return device(args[2], args[3], args[4], args[5]);
+    if (mode == "sheets" && args.size() == 4)
+        return sheets(args[2], args[3]);
     if (mode == "pngonly" && args.size() == 4)
         return pngOnly(args[2], args[3]);
     std::fprintf(stderr, "usage: see the head of bench/kestrova_bench.cpp\n");
