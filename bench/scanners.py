@@ -17,6 +17,7 @@ import datetime
 import json
 import os
 import random
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -145,6 +146,7 @@ def main():
 
     # The quiet zone the images leave out, as PNG for zbarimg and PGM for zxingcpp.
     padded = work / "padded"
+    shutil.rmtree(padded, ignore_errors=True)
     for folder in (DEVICE_FOLDER, BOARD_FOLDER):
         (padded / folder).mkdir(parents=True, exist_ok=True)
         for kind in ("png", "pgm"):
