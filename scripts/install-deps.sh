@@ -5,12 +5,12 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqrencode-dev zlib1g-dev)
 run=("${build[@]}" fonts-wqy-microhei qt5-gtk-platformtheme)
-test=("${build[@]}" zbar-tools python3-openpyxl python3-xlrd xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
+test=("${build[@]}" zbar-tools python3-zxing-cpp python3-openpyxl python3-xlrd xvfb xdotool imagemagick fonts-wqy-microhei desktop-file-utils acl attr)
 fixtures=(python3-openpyxl libreoffice-calc python3-uno gnumeric locales)
-bench=("${build[@]}" zint valgrind time python3-openpyxl libreoffice-calc)
+bench=("${build[@]}" zint valgrind time python3-openpyxl libreoffice-calc zbar-tools imagemagick python3-zxing-cpp)
 # The Windows build (scripts/build-windows.sh) and its checks under Wine.
 windows=(cmake make g++ pkg-config dpkg-dev xz-utils bzip2 perl python3 g++-mingw-w64-x86-64-posix
-         mingw-w64-tools libz-mingw-w64-dev wine64 xvfb xdotool xclip zbar-tools imagemagick fonts-wqy-microhei
+         mingw-w64-tools libz-mingw-w64-dev wine64 xvfb xdotool xclip zbar-tools python3-zxing-cpp imagemagick fonts-wqy-microhei
          fonts-dejavu-core python3-openpyxl python3-xlrd)
 
 case "${1:-}" in

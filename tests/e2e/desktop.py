@@ -1,6 +1,6 @@
 """What the end-to-end drivers share: an X server of their own (Xvfb), a
 program's windows found, clicked and typed into with xdotool, the codes in
-pictures read with zbarimg, and a failed run's screen and output kept."""
+pictures read with zbarimg and ZXing C++, and a failed run's screen and output kept."""
 import ctypes
 import os
 import select
@@ -9,6 +9,9 @@ import signal
 import subprocess
 import sys
 import time
+from pathlib import Path
+
+ZXING = Path(__file__).resolve().parents[1] / "support/zxingdecode.py"
 
 # The program and the worked example (tests/batch/fixtures/worked.*), as both drivers see them.
 TITLE = "二维码生成工具"
@@ -293,18 +296,28 @@ class Desktop:
         say(f"screenshot written to {target}")
 
     def decode(self, image):
-        """The text of the code in image, or None. The program draws no quiet zone."""
+        """The text of the code in image as zbarimg and ZXing C++ both read it, None
+        when neither finds one, or what each read when they differ. The program
+        draws no quiet zone."""
         padded = self.scratch / "padded.png"
+        gray = self.scratch / "padded.pgm"
         if self.tool("convert", str(image), "-bordercolor", "white", "-border", "40", str(padded),
                      check=False).returncode != 0:
             return None
-        found = self.tool("zbarimg", "--raw", "-q", "-Sbinary", str(padded), check=False)
-        if found.returncode != 0:
+        self.tool("convert", str(padded), "-colorspace", "gray", "-depth", "8", str(gray))
+        by_zbar = self.tool("zbarimg", "--raw", "-q", "-Sbinary", str(padded), check=False)
+        by_zxing = self.tool(sys.executable, str(ZXING), str(gray), check=False)
+        if by_zxing.returncode not in (0, 1):
+            raise Failure(f"ZXing C++ failed: {by_zxing.stderr.decode(errors='replace')}")
+        read = [found.stdout if found.returncode == 0 else None for found in (by_zbar, by_zxing)]
+        if read[0] != read[1]:
+            return f"zbarimg read {read[0]!r}, ZXing C++ read {read[1]!r}"
+        if read[0] is None:
             return None
         try:
-            return found.stdout.decode("utf-8")
+            return read[0].decode("utf-8")
         except UnicodeDecodeError:
-            return repr(found.stdout)
+            return repr(read[0])
 
     def picture(self, path):
         shown = self.tool("identify", "-format", "%m %w %h", str(path), check=False)

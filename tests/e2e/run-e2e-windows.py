@@ -9,11 +9,11 @@ prefix with a scratch home, types and pastes into the window, saves a PNG and
 a JPEG through Windows' save dialog, runs workbooks in folders with Chinese
 names through Windows' open dialog, and closes the window. With --units: runs
 the test programs of DIR (a build with -DKESTROVA_TESTS=ON) under Wine through
-ctest, serving their zbarimg and python3 calls (tests/e2e/hostbridge.py).
+ctest, serving their zbarimg and python3 (ZXing C++) calls (tests/e2e/hostbridge.py).
 Exits 77 (skipped) when DIR holds no kestrova.exe, or for --units no tests.
 --build-win64 defaults to build-win64 in the source folder; --scratch (wiped
 first) to a temporary folder kept only when the run fails.
-Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg and python3-openpyxl.
+Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg, python3-zxing-cpp and python3-openpyxl.
 """
 import argparse
 import getpass

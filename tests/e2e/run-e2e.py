@@ -9,7 +9,7 @@ through the open dialog, then closes the window.
 defaults to a temporary folder that is kept only when the run fails;
 --screenshot also writes the window, with a code in its preview, to PNG;
 --dialog-screenshot the save dialog as it opens.
-Needs Xvfb, xdotool, ImageMagick, zbarimg and python3-openpyxl.
+Needs Xvfb, xdotool, ImageMagick, zbarimg, python3-zxing-cpp and python3-openpyxl.
 """
 import argparse
 import os

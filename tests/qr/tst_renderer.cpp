@@ -137,8 +137,8 @@ private:
 void TestRenderer::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    if (!haveZbar())
-        QFAIL("zbarimg (zbar-tools) is needed to check the images");
+    if (!haveDecoders())
+        QFAIL("zbarimg (zbar-tools) and ZXing C++ (python3-zxing-cpp) are needed to check the images");
 }
 
 void TestRenderer::roundTrip_data()
@@ -148,6 +148,7 @@ void TestRenderer::roundTrip_data()
     QTest::newRow("lower case stays lower") << QStringLiteral("abc");
     QTest::newRow("mixed case") << QStringLiteral("MiXeD cAsE 42");
     QTest::newRow("chinese") << QStringLiteral("二维码生成工具");
+    QTest::newRow("ending in a line break") << QStringLiteral("继电器\n第二行\n");
     QTest::newRow("separators") << QStringLiteral("Relay panel; 2024-01-02; 2024-03-16; Zone 3");
     QTest::newRow("version 21, one pixel modules") << QString(900, QLatin1Char('k'));
     QTest::newRow("984 chinese characters") << chinese(984);

@@ -2,23 +2,57 @@
 
 #include "hostprocess.h"
 
+#include <QDebug>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-bool haveZbar()
+namespace {
+
+const QString zxingScript = QStringLiteral(KESTROVA_SOURCE_DIR "/tests/support/zxingdecode.py");
+
+enum class Read { Found, NoCode, Failed };
+
+// Runs a reader, which exits with noCode when it finds none; its stdout, or
+// what went wrong, into *out.
+Read runReader(const QString &program, const QStringList &arguments, int noCode, QByteArray *out)
 {
+    HostProcess reader;
+    reader.start(program, arguments);
+    if (!reader.waitForFinished(30000) || reader.exitStatus() != QProcess::NormalExit) {
+        *out = program.toUtf8() + " did not finish: " + reader.readAllStandardError().trimmed();
+        return Read::Failed;
+    }
+    *out = reader.readAllStandardOutput();
+    if (reader.exitCode() == 0)
+        return Read::Found;
+    if (reader.exitCode() == noCode)
+        return Read::NoCode;
+    *out = program.toUtf8() + " failed: " + reader.readAllStandardError().trimmed();
+    return Read::Failed;
+}
+
+} // namespace
+
+bool haveDecoders()
+{
+    static const bool zxing = [] {
+        QByteArray out;
+        return HostProcess::available()
+               && runReader(QStringLiteral("/usr/bin/python3"), {zxingScript, QStringLiteral("--check")}, 1, &out)
+                      == Read::Found;
+    }();
 #ifdef Q_OS_WIN
-    return HostProcess::available();
+    return zxing;
 #else
-    return !QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty();
+    return zxing && !QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty();
 #endif
 }
 
 QByteArray decodeQr(const QImage &image, bool *ok)
 {
     *ok = false;
-    if (image.isNull() || !haveZbar())
+    if (image.isNull())
         return {};
     // Four-module quiet zone at the coarsest scale, then an integer upscale so
     // that one-pixel modules still decode.
@@ -30,19 +64,41 @@ QByteArray decodeQr(const QImage &image, bool *ok)
     padded = padded.scaled(padded.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("padded.png"));
-    if (!padded.save(file, "PNG"))
+    const QString png = dir.filePath(QStringLiteral("padded.png"));
+    const QString pgm = dir.filePath(QStringLiteral("padded.pgm"));
+    if (!padded.save(png, "PNG") || !padded.convertToFormat(QImage::Format_Grayscale8).save(pgm, "PGM")) {
+        qWarning() << "decodeQr: could not write" << png << "and" << pgm;
         return {};
-    HostProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"),
-                                           QStringLiteral("-Sbinary"), QStringLiteral("-Sqrcode.enable"), file});
-    if (!zbar.waitForFinished(30000) || zbar.exitStatus() != QProcess::NormalExit || zbar.exitCode() != 0)
+    }
+    QByteArray byZbar;
+    const Read zbar = runReader(QStringLiteral("zbarimg"),
+                                {QStringLiteral("--quiet"), QStringLiteral("--raw"), QStringLiteral("-Sbinary"),
+                                 QStringLiteral("-Sdisable"), QStringLiteral("-Sqrcode.enable"), png},
+                                4, &byZbar);
+    QByteArray byZxing;
+    const Read zxing = runReader(QStringLiteral("/usr/bin/python3"), {zxingScript, pgm}, 1, &byZxing);
+    if (zbar == Read::Failed || zxing == Read::Failed) {
+        qWarning().noquote() << "decodeQr:" << (zbar == Read::Failed ? byZbar : byZxing);
         return {};
-    QByteArray out = zbar.readAllStandardOutput();
-    if (out.endsWith('\n'))
-        out.chop(1);
-    *ok = true;
-    return out;
+    }
+    if (zbar != zxing || byZbar != byZxing) {
+        // From the first byte that differs, 16 bytes of each.
+        int at = 0;
+        while (at < byZbar.size() && at < byZxing.size() && byZbar[at] == byZxing[at])
+            ++at;
+        const auto shown = [at](Read read, const QByteArray &bytes) {
+            return read == Read::Found ? QStringLiteral("%1 bytes, from byte %2: %3")
+                                             .arg(bytes.size())
+                                             .arg(at)
+                                             .arg(QString::fromLatin1(bytes.mid(at, 16).toHex(' ')))
+                                       : QStringLiteral("no code");
+        };
+        qWarning().noquote() << "decodeQr: the readers disagree: zbarimg" << shown(zbar, byZbar) << "/ ZXing C++"
+                             << shown(zxing, byZxing);
+        return {};
+    }
+    *ok = zbar == Read::Found;
+    return byZbar;
 }
 
 QByteArray decodeQrFile(const QString &path, bool *ok)
