@@ -16,7 +16,16 @@ const char kestrovaStyleSheet[] =
     "QMessageBox QPushButton {border: 1px solid gray;border-radius: 8px;background-color: transparent;color: white;min-width: 60px;\n"
     "\tmin-height: 25px;font-size:9px;}";
 
-const char progressStyleSheet[] = "QDialog#batchProgress{background-color:#060a21;color:white;font-size:9px;}";
+// The bar's own text inside it, white on the bar's dark trough and its blue
+// chunk alike (the Windows style draws it beside the bar, black on navy);
+// "取消" as the boxes draw their buttons.
+const char progressStyleSheet[] =
+    "QDialog#batchProgress{background-color:#060a21;color:white;font-size:9px;}\n"
+    "QDialog#batchProgress QProgressBar{border:1px solid gray;border-radius:5px;background-color:#1b2142;"
+    "color:white;text-align:center;font-size:9px;min-height:16px;}\n"
+    "QDialog#batchProgress QProgressBar::chunk{background-color:#1565c0;border-radius:4px;}\n"
+    "QDialog#batchProgress QPushButton{border:1px solid gray;border-radius:8px;background-color:transparent;"
+    "color:white;min-width:60px;min-height:25px;font-size:9px;}";
 
 const char fileDialogStyleSheet[] =
     "QFileDialog{background-color:#060a21;color:white}\n"

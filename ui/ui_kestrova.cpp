@@ -4,6 +4,27 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
+namespace {
+
+// The buttons' texts whole with whatever font the system has: a button is
+// never squeezed below the height its text needs ("从Excel文件" over "生成"),
+// and the lower band may grow past its 80 pixels to hold them both.
+void fitButtons(QWidget *band, QVBoxLayout *column, QPushButton *upper, QPushButton *lower)
+{
+    upper->ensurePolished();
+    lower->ensurePolished();
+    upper->setMinimumHeight(std::max(upper->minimumHeight(), upper->sizeHint().height()));
+    lower->setMinimumHeight(std::max(lower->minimumHeight(), lower->sizeHint().height()));
+    const QMargins margins = band->layout()->contentsMargins();
+    const int needed = margins.top() + upper->minimumHeight() + column->spacing() + lower->minimumHeight()
+        + margins.bottom();
+    band->setMaximumHeight(std::max(band->maximumHeight(), needed));
+}
+
+} // namespace
+
 void Ui_Kestrova::setupUi(QWidget *Kestrova)
 {
     if (Kestrova->objectName().isEmpty())
@@ -61,4 +82,6 @@ void Ui_Kestrova::setupUi(QWidget *Kestrova)
     image->setText(QString());
     excelBtn->setText(QCoreApplication::translate("Kestrova", "从Excel文件\n生成", nullptr));
     pngBtn->setText(QCoreApplication::translate("Kestrova", "导出PNG", nullptr));
+
+    fitButtons(widget_2, verticalLayout_2, excelBtn, pngBtn);
 }

@@ -106,7 +106,13 @@ void TestForm::layouts()
 
 void TestForm::sizesAndTexts()
 {
+    // With a font whose texts fit in them, the form's own sizes hold.
+    const QFont font = QApplication::font();
+    QFont small = font;
+    small.setPixelSize(8);
+    QApplication::setFont(small);
     Kestrova window;
+    QApplication::setFont(font);
     QCOMPARE(window.size(), QSize(486, 580));
     auto *image = child<QLabel>(window, "image");
     QCOMPARE(image->minimumSize(), QSize(450, 450));
@@ -190,12 +196,15 @@ void TestForm::geometryHoldsOnResize()
         window.resize(size);
         QCoreApplication::processEvents();
         QCOMPARE(image->size(), QSize(450, 450));
-        QVERIFY(lower->height() <= 80);
+        QVERIFY(lower->height() <= std::max(80, lower->maximumHeight()));
     }
-    auto *excel = child<QWidget>(window, "excelBtn");
-    auto *png = child<QWidget>(window, "pngBtn");
-    QVERIFY(excel->height() >= 30);
-    QVERIFY(png->height() >= 20);
+    // Each button as tall as its text needs ("从Excel文件" over "生成"), with
+    // whatever font there is; the lower band grows to hold them.
+    auto *excel = child<QPushButton>(window, "excelBtn");
+    auto *png = child<QPushButton>(window, "pngBtn");
+    QVERIFY2(excel->height() >= std::max(30, excel->sizeHint().height()), qPrintable(QString::number(excel->height())));
+    QVERIFY(excel->height() >= 2 * excel->fontMetrics().lineSpacing());
+    QVERIFY(png->height() >= std::max(20, png->sizeHint().height()));
     QCOMPARE(png->y() - (excel->y() + excel->height()), 6);
     QCOMPARE(excel->x(), 0);
     QVERIFY(child<QWidget>(window, "widget_3")->x() > child<QWidget>(window, "textEdit")->x());
