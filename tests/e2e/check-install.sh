@@ -17,6 +17,8 @@ png=$prefix/share/icons/hicolor/256x256/apps/kestrova.png
 
 [[ -f $program && -x $program ]] || fail "no executable $program"
 ok "bin/kestrova"
+"$prefix/bin/kestrova-batch" --version | grep -qx 'kestrova-batch [0-9.]*' || fail "no working bin/kestrova-batch"
+ok "bin/kestrova-batch"
 
 # .xls workbooks are read in the program itself: no helper program, no FreeXL.
 [[ ! -e $prefix/libexec/kestrova ]] || fail "a helper program is installed under libexec/kestrova"
