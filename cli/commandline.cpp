@@ -49,10 +49,10 @@ private:
     console::StatusLine m_line;
 };
 
-// A field of a --list line: tabs, line breaks and backslashes escaped.
+// A field of a --list line: tabs and line breaks (which no key and no file
+// name holds) written \t, \n and \r; backslashes, as in Windows paths, stay.
 QString field(QString text)
 {
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     text.replace(QLatin1Char('\t'), QLatin1String("\\t"));
     text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     text.replace(QLatin1Char('\r'), QLatin1String("\\r"));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -57,6 +58,12 @@ void write(Stream stream, const QString &text)
         DWORD written = 0;
         WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()), &written, nullptr);
         return;
+    }
+    // Lines end in "\n" here as everywhere, not "\r\n": the same bytes for scripts.
+    static bool binary[2] = {false, false};
+    if (!binary[int(stream)]) {
+        _setmode(_fileno(fileOf(stream)), _O_BINARY);
+        binary[int(stream)] = true;
     }
 #endif
     const QByteArray bytes = text.toUtf8();

@@ -1,5 +1,7 @@
 #include "cli/interrupt.h"
 
+#include <QtGlobal>
+
 #include <csignal>
 
 #ifdef Q_OS_WIN

@@ -174,7 +174,7 @@ void TestCommandLine::outcomes()
     const Finished done = run(arguments);
     QCOMPARE(done.status, status);
     const QString folder = QFileInfo(path).path();
-    QCOMPARE(done.out, out.contains(QLatin1String("%1")) ? out.arg(QDir::toNativeSeparators(folder)) : out);
+    QCOMPARE(done.out, QDir::toNativeSeparators(out.contains(QLatin1String("%1")) ? out.arg(folder) : out));
     if (status == 64)
         QVERIFY2(done.err.contains(QStringLiteral("用法：kestrova-batch")), qPrintable(done.err));
     else
