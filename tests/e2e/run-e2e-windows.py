@@ -33,7 +33,7 @@ import zipfile
 from pathlib import Path
 
 from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER,
-                     STEP_TIMEOUT, TYPED, Desktop, Failure, die_with_parent, drive,
+                     STEP_TIMEOUT, TYPED, X11, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 from hostbridge import HostBridge
 
@@ -368,9 +368,15 @@ class WindowsRun(Desktop):
         return self.prefix / "drive_c/users" / self.user
 
     def uninstall_entry(self):
-        done = self.wine("reg", "query", UNINSTALL_KEY)
-        text = done.stdout.decode(errors="replace")
-        return dict(re.findall(r"^ +(\w+) +REG_\w+ +(.*?)\r?$", text, re.M)) if done.returncode == 0 else None
+        """The entry's values as text (a DWORD in hex), or None; through a
+        .reg file, since reg query prints Chinese as "?"."""
+        exported = self.scratch / "entry.reg"
+        exported.unlink(missing_ok=True)
+        if self.wine("reg", "export", UNINSTALL_KEY, "Z:" + str(exported), "/y").returncode != 0:
+            return None
+        lines = exported.read_text(encoding="utf-16").splitlines()
+        values = re.findall(r'^"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', "\n".join(lines), re.M)
+        return {name: re.sub(r"\\(.)", r"\1", text) or number for name, text, number in values}
 
     def install(self):
         setup = self.package("-setup.exe")
@@ -412,17 +418,30 @@ class WindowsRun(Desktop):
             raise Failure(f"the manifest names no DPI awareness or Windows versions:\n{manifest}")
 
     def start_from_menu(self):
-        """Starts the installed program as the Start menu does, through its shortcut."""
+        """Starts the installed program as the Start menu does, through its
+        shortcut. Wine's start does not wait for a shortcut's program, so the
+        Wine session (wineserver --wait) stands for it: it ends with the program."""
         link = self.profile() / SHORTCUT
         if not link.exists():
             raise Failure(f"no shortcut {link}")
         say(f"starting {link.name}")
+        # From another folder: the shortcut must give the start folder.
         with open(self.app_log, "ab") as log:
-            # From another folder: the shortcut must give the start folder.
-            self.app = subprocess.Popen([WINE, "start", "/wait", "/unix", str(link)], cwd=self.work,
-                                        env=self.wine_env(), stdin=subprocess.DEVNULL, stdout=log,
-                                        stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
+            started = subprocess.run([WINE, "start", "/unix", str(link)], cwd=self.work, env=self.wine_env(),
+                                     stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                     timeout=WINE_START_TIMEOUT)
+        self.expect("start's exit status", started.returncode, 0)
+        self.app = subprocess.Popen([WINESERVER, "--wait"], env=self.wine_env(), preexec_fn=die_with_parent)
         self.main_window()
+
+    def end_session(self):
+        say(f"asking window {self.window} to close")
+        X11().close_window(self.display, self.window)
+        try:
+            self.app.wait(WINE_START_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure("Wine still runs after the window was asked to close")
+        say("ok: the program and Wine ended")
 
     def scaled(self):
         """At 192 DPI the window is twice its 96-DPI size and its preview decodes."""
@@ -436,7 +455,7 @@ class WindowsRun(Desktop):
             raise Failure(f"at 192 DPI the window is {self.size}, at 96 DPI {normal}")
         say(f"ok: at 192 DPI the window is {self.size[0]} x {self.size[1]}")
         self.live_preview(self.profile(), 2)
-        self.close()
+        self.end_session()
 
     def uninstall(self, entry):
         program, argument = re.match(r'^"([^"]+)" (.*)$', entry["QuietUninstallString"]).groups()
@@ -457,10 +476,12 @@ class WindowsRun(Desktop):
             return
         if self.setup:
             self.make_prefix()
+            self.install()
+            # Again over the installed copy, as a newer version would be.
             entry = self.install()
             self.start_from_menu()
             self.live_preview(self.profile())
-            self.close()
+            self.end_session()
             self.scaled()
             self.uninstall(entry)
             return
