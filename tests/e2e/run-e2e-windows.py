@@ -371,11 +371,10 @@ class WindowsRun(Desktop):
         """The entry's values as text (a DWORD in hex), or None; through a
         .reg file, since reg query prints Chinese as "?"."""
         exported = self.scratch / "entry.reg"
-        exported.unlink(missing_ok=True)
         if self.wine("reg", "export", UNINSTALL_KEY, "Z:" + str(exported), "/y").returncode != 0:
             return None
-        lines = exported.read_text(encoding="utf-16").splitlines()
-        values = re.findall(r'^"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', "\n".join(lines), re.M)
+        values = re.findall(r'^"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))\r?$',
+                            exported.read_text(encoding="utf-16"), re.M)
         return {name: re.sub(r"\\(.)", r"\1", text) or number for name, text, number in values}
 
     def install(self):
@@ -435,13 +434,11 @@ class WindowsRun(Desktop):
         self.main_window()
 
     def end_session(self):
-        say(f"asking window {self.window} to close")
         X11().close_window(self.display, self.window)
         try:
             self.app.wait(WINE_START_TIMEOUT)
         except subprocess.TimeoutExpired:
             raise Failure("Wine still runs after the window was asked to close")
-        say("ok: the program and Wine ended")
 
     def scaled(self):
         """At 192 DPI the window is twice its 96-DPI size and its preview decodes."""
@@ -450,8 +447,7 @@ class WindowsRun(Desktop):
                   "/f")
         (self.profile() / "qrcode.png").unlink()
         self.start_from_menu()
-        ratio = (self.size[0] / normal[0], self.size[1] / normal[1])
-        if not all(1.9 < r < 2.1 for r in ratio):
+        if not all(1.9 < now / then < 2.1 for now, then in zip(self.size, normal)):
             raise Failure(f"at 192 DPI the window is {self.size}, at 96 DPI {normal}")
         say(f"ok: at 192 DPI the window is {self.size[0]} x {self.size[1]}")
         self.live_preview(self.profile(), 2)
