@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds Kestrova for 64-bit Windows and packs dist/kestrova-<version>-win64.zip.
+# Cross-builds Kestrova for 64-bit Windows and packs dist/kestrova-<version>-win64.zip
+# and the setup program dist/kestrova-<version>-win64-setup.exe.
 #
 # The first run builds Qt (qtbase) and libqrencode from Debian's own source
 # packages with MinGW-w64 into a cache outside the checkout; later runs find
@@ -13,6 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src_dir=$PWD
+
+# The programs shipped, side by side in the zip and the setup program.
+programs=(kestrova kestrova-batch)
 
 qt_version=5.15.8
 qrencode_version=4.1.1
@@ -161,12 +165,14 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DKESTROVA_TESTS=OFF \
 cmake --build "$build_dir" --parallel "$jobs"
 
 log "Packing"
-version=$(sed -n 's/^project(Kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+. "$build_dir/package-info.sh"
 name=kestrova-$version-win64
 stage=$build_dir/$name
 rm -rf "$stage"
 mkdir -p "$stage/platforms" "$stage/styles" "$stage/imageformats"
-cp "$build_dir/kestrova.exe" "$stage/"
+for program in "${programs[@]}"; do
+    cp "$build_dir/$program.exe" "$stage/"
+done
 cp "$qt_prefix"/bin/{Qt5Core,Qt5Gui,Qt5Widgets}.dll "$stage/"
 cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
 cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
@@ -184,3 +190,29 @@ mkdir -p dist
 rm -f "dist/$name.zip"
 (cd "$build_dir" && cmake -E tar cf "$src_dir/dist/$name.zip" --format=zip "$name")
 log "dist/$name.zip ($(du -h "dist/$name.zip" | cut -f1))"
+
+# The setup program installs exactly the zip's files: its File lines and its
+# uninstaller's Delete lines are made from the same folder.
+build_abs=$(cd "$build_dir" && pwd)
+nsis=$build_abs/nsis
+rm -rf "$nsis"
+mkdir -p "$nsis"
+(
+    cd "$stage"
+    find . -type f -printf '%P\n' | LC_ALL=C sort | while IFS= read -r file; do
+        dir=$(dirname "$file")
+        win=${file//\//\\}
+        [[ $dir == . ]] && out='$INSTDIR' || out="\$INSTDIR\\${dir//\//\\}"
+        printf 'SetOutPath "%s"\nFile "%s"\n' "$out" "$PWD/$file" >>"$nsis/install-files.nsh"
+        printf 'Delete "$INSTDIR\\%s"\n' "$win" >>"$nsis/uninstall-files.nsh"
+    done
+    # Emptied folders, the deepest first; RMDir leaves one that is not empty.
+    find . -mindepth 1 -type d -printf '%P\n' | LC_ALL=C sort -r | while IFS= read -r dir; do
+        printf 'RMDir "$INSTDIR\\%s"\n' "${dir//\//\\}" >>"$nsis/uninstall-files.nsh"
+    done
+)
+setup=dist/$name-setup.exe
+rm -f "$setup"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DPUBLISHER="$publisher" -DCOPYRIGHT="$copyright" \
+    -DICON="$build_abs/icons/kestrova.ico" -DFILES="$nsis" -DOUTFILE="$src_dir/$setup" scripts/windows-setup.nsi
+log "$setup ($(du -h "$setup" | cut -f1))"

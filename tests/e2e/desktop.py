@@ -170,6 +170,7 @@ class Desktop:
         self.xvfb = None
         self.app = None
         self.display = None
+        self.screen = "1280x1024x24"  # Xvfb's screen: width x height x depth
 
     # --- processes -------------------------------------------------------
 
@@ -179,8 +180,9 @@ class Desktop:
         with open(self.scratch / "xvfb.log", "wb") as log:
             self.xvfb = subprocess.Popen(
                 # -noreset: keys bound before the program connects must stay bound.
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                 "-noreset"],
+                # -dpi 96: a display at 100 % (Xvfb's own 100 DPI would scale the window by 100/96).
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen, "-dpi", "96", "-nolisten",
+                 "tcp", "-noreset"],
                 pass_fds=(write_end,), stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         os.close(write_end)
         number = b""
@@ -338,8 +340,9 @@ class Desktop:
             raise Failure(f"kestrova still runs {EXIT_TIMEOUT}s after its window was asked to close")
         self.expect("kestrova's exit status", status, 0)
 
-    def check_preview(self, window, preview):
-        """The typed text is in preview (qrcode.png) and in the code the window shows."""
+    def check_preview(self, window, preview, scale=1):
+        """The typed text is in preview (qrcode.png) and in the code the window
+        shows; scale is the display's scaling (2 at 200 %)."""
         self.wait_for(f"{preview.name} to hold {TYPED!r}",
                       lambda: preview.exists() and self.decode(preview) == TYPED,
                       found=lambda: repr(self.decode(preview)) if preview.exists() else "no file")
@@ -349,7 +352,7 @@ class Desktop:
             raise Failure('a "提示" box came up while typing')
         shot = self.scratch / "window.png"
         label = self.scratch / "preview.png"
-        x, y, side = PREVIEW
+        x, y, side = (round(n * scale) for n in PREVIEW)
 
         def shown():
             self.snap(shot, window)

@@ -2,7 +2,7 @@
 """Drives the Windows build of kestrova under Wine on an X server of its own,
 the way a person would, and runs the Windows unit tests there.
 
-    tests/e2e/run-e2e-windows.py [--build-win64 DIR] [--scratch DIR] [--units]
+    tests/e2e/run-e2e-windows.py [--build-win64 DIR] [--scratch DIR] [--units | --setup]
 
 Without --units: unpacks dist/kestrova-<version>-win64.zip into a fresh Wine
 prefix with a scratch home, types and pastes into the window, saves a PNG and
@@ -10,10 +10,15 @@ a JPEG through Windows' save dialog, runs workbooks in folders with Chinese
 names through Windows' open dialog, and closes the window. With --units: runs
 the test programs of DIR (a build with -DKESTROVA_TESTS=ON) under Wine through
 ctest, serving their zbarimg and python3 (ZXing C++) calls (tests/e2e/hostbridge.py).
+With --setup: installs dist/kestrova-<version>-win64-setup.exe silently into a
+fresh prefix, checks the installed files, the uninstall entry and the
+program's icon and version information, starts the program from its
+Start-menu shortcut at 96 and at 192 DPI, and uninstalls it.
 Exits 77 (skipped) when DIR holds no kestrova.exe, or for --units no tests.
 --build-win64 defaults to build-win64 in the source folder; --scratch (wiped
 first) to a temporary folder kept only when the run fails.
-Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg, python3-zxing-cpp and python3-openpyxl.
+Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg, python3-zxing-cpp,
+python3-openpyxl and, for --setup, icoutils.
 """
 import argparse
 import getpass
@@ -28,7 +33,7 @@ import zipfile
 from pathlib import Path
 
 from desktop import (BATCH_TIMEOUT, BOARD_CODES, BOARD_FOLDER, DEVICE_CODES, DEVICE_FOLDER,
-                     STEP_TIMEOUT, TYPED, Desktop, Failure, die_with_parent, drive,
+                     STEP_TIMEOUT, TYPED, X11, Desktop, Failure, die_with_parent, drive,
                      excel_button_spot, png_button_spot, say, text_box_spot)
 from hostbridge import HostBridge
 
@@ -65,16 +70,25 @@ RESERVED = ["CON", "nul", "COM1.backup", "LPT9", "aux.tar", "dot./x", "blank /x"
             "a|b", "why?", "star*"]
 NOT_A_NAME = "名称不能用作文件名"
 
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrova"
+SHORTCUT = "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/二维码生成工具.lnk"
+INSTALLED = "AppData/Local/Programs/Kestrova"
+ICON_SIZES = [16, 24, 32, 48, 64, 128, 256]
+
 
 def csv_field(text):
     return '"' + text.replace('"', '""') + '"' if re.search(r'[",\n ]', text) else text
 
 
 class WindowsRun(Desktop):
-    def __init__(self, build, scratch, units):
+    def __init__(self, build, scratch, units, setup=False):
         super().__init__(scratch)
         self.build = build
         self.units = units
+        self.setup = setup
+        if setup:
+            # Room for the window at 200 %.
+            self.screen = "2560x1600x24"
         self.home = scratch / "home"
         self.prefix = scratch / "prefix"
         self.work = scratch / "work"
@@ -113,14 +127,18 @@ class WindowsRun(Desktop):
             subprocess.run([WINESERVER, "--wait"], env=env, timeout=WINE_START_TIMEOUT, check=True)
         say(f"prefix ready after {time.monotonic() - began:.1f}s; the desktop is {self.desktop()}")
 
-    def unpack(self):
+    def package(self, ending):
+        """The newest dist/kestrova-*-win64<ending>, made from the build."""
         exe = self.build / "kestrova.exe"
-        zips = sorted((SOURCE / "dist").glob("kestrova-*-win64.zip"), key=lambda p: p.stat().st_mtime)
-        if not zips:
-            raise Failure("no dist/kestrova-*-win64.zip: run scripts/build-windows.sh")
-        package = zips[-1]
-        if package.stat().st_mtime < exe.stat().st_mtime:
-            raise Failure(f"{package.name} is older than {exe}: run scripts/build-windows.sh")
+        made = sorted((SOURCE / "dist").glob(f"kestrova-*-win64{ending}"), key=lambda p: p.stat().st_mtime)
+        if not made:
+            raise Failure(f"no dist/kestrova-*-win64{ending}: run scripts/build-windows.sh")
+        if made[-1].stat().st_mtime < exe.stat().st_mtime:
+            raise Failure(f"{made[-1].name} is older than {exe}: run scripts/build-windows.sh")
+        return made[-1]
+
+    def unpack(self):
+        package = self.package(".zip")
         with zipfile.ZipFile(package) as archive:
             archive.extractall(self.scratch / "app")
         self.app_dir = next((self.scratch / "app").iterdir())
@@ -229,7 +247,7 @@ class WindowsRun(Desktop):
         for folder in (self.home / "Desktop", self.work):
             folder.mkdir(parents=True)
 
-    def live_preview(self):
+    def live_preview(self, folder=None, scale=1):
         self.focus(self.window)
         self.click(self.window, text_box_spot(*self.size))
         # The ASCII parts typed, the Chinese pasted.
@@ -237,7 +255,7 @@ class WindowsRun(Desktop):
         self.type_text(before)
         self.paste(chinese)
         self.type_text(after)
-        self.check_preview(self.window, self.work / "qrcode.png")
+        self.check_preview(self.window, (folder or self.work) / "qrcode.png", scale)
 
     def export(self):
         desktop = self.desktop()
@@ -338,11 +356,130 @@ class WindowsRun(Desktop):
         if done.returncode != 0:
             raise Failure("a Windows test program failed under Wine (its output is above)")
 
+    # --- the setup program -----------------------------------------------
+
+    def wine(self, *args):
+        """Runs a Windows program, and whatever it starts, to the end."""
+        done = subprocess.run([WINE, *args], env=self.wine_env(), capture_output=True, timeout=WINE_START_TIMEOUT)
+        subprocess.run([WINESERVER, "--wait"], env=self.wine_env(), timeout=WINE_START_TIMEOUT, check=True)
+        return done
+
+    def profile(self):
+        return self.prefix / "drive_c/users" / self.user
+
+    def uninstall_entry(self):
+        """The entry's values as text (a DWORD in hex), or None; through a
+        .reg file, since reg query prints Chinese as "?"."""
+        exported = self.scratch / "entry.reg"
+        if self.wine("reg", "export", UNINSTALL_KEY, "Z:" + str(exported), "/y").returncode != 0:
+            return None
+        values = re.findall(r'^"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))\r?$',
+                            exported.read_text(encoding="utf-16"), re.M)
+        return {name: re.sub(r"\\(.)", r"\1", text) or number for name, text, number in values}
+
+    def install(self):
+        setup = self.package("-setup.exe")
+        version = re.match(r"kestrova-(.+)-win64-setup\.exe$", setup.name).group(1)
+        say(f"installing {setup.name} silently")
+        self.expect("the setup program's exit status", self.wine(str(setup), "/S").returncode, 0)
+        folder = self.profile() / INSTALLED
+        with zipfile.ZipFile(self.package(".zip")) as archive:
+            shipped = [n.split("/", 1)[1] for n in archive.namelist() if not n.endswith("/")]
+        installed = [str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file()]
+        self.expect(f"the files in {INSTALLED}", sorted(installed), sorted(shipped + ["uninstall.exe"]))
+        entry = self.uninstall_entry() or {}
+        where = f"C:\\users\\{self.user}\\{INSTALLED}".replace("/", "\\")
+        wanted = {"DisplayName": "Kestrova 二维码生成工具", "DisplayVersion": version,
+                  "DisplayIcon": where + "\\kestrova.exe,0", "InstallLocation": where,
+                  "UninstallString": f'"{where}\\uninstall.exe"', "QuietUninstallString": f'"{where}\\uninstall.exe" /S'}
+        self.expect("the uninstall entry", {k: entry.get(k) for k in wanted}, wanted)
+        if not entry.get("Publisher"):
+            raise Failure(f"the uninstall entry names no publisher: {entry}")
+        size = sum(p.stat().st_size for p in folder.rglob("*") if p.is_file()) / 1024
+        if abs(int(entry.get("EstimatedSize", "0"), 16) - size) > size * 0.05:
+            raise Failure(f"EstimatedSize {entry.get('EstimatedSize')} KB for {size:.0f} KB installed")
+        self.resources(folder / "kestrova.exe", version)
+        return entry
+
+    def resources(self, exe, version):
+        """The icon in every size and the version information, read back from exe."""
+        ico = self.scratch / "kestrova.ico"
+        self.tool("wrestool", "-x", "-t", "14", "-o", str(ico), str(exe))
+        listed = self.tool("icotool", "-l", str(ico)).stdout.decode()
+        self.expect("the icon's sizes", sorted(int(w) for w in re.findall(r"--width=(\d+)", listed)), ICON_SIZES)
+        raw = self.tool("wrestool", "-x", "--raw", "-t", "16", str(exe)).stdout.decode("utf-16-le", "replace")
+        found = {key: value for key, value in re.findall(r"(ProductName|FileDescription|FileVersion|ProductVersion)"
+                                                          r"\0+([^\0]+)", raw)}
+        self.expect("the version information", found, {"ProductName": "Kestrova", "FileDescription": "二维码生成工具",
+                                                        "FileVersion": version, "ProductVersion": version})
+        manifest = self.tool("wrestool", "-x", "--raw", "-t", "24", str(exe)).stdout.decode()
+        if "<dpiAwareness" not in manifest or "supportedOS" not in manifest:
+            raise Failure(f"the manifest names no DPI awareness or Windows versions:\n{manifest}")
+
+    def start_from_menu(self):
+        """Starts the installed program as the Start menu does, through its
+        shortcut. Wine's start does not wait for a shortcut's program, so the
+        Wine session (wineserver --wait) stands for it: it ends with the program."""
+        link = self.profile() / SHORTCUT
+        if not link.exists():
+            raise Failure(f"no shortcut {link}")
+        say(f"starting {link.name}")
+        # From another folder: the shortcut must give the start folder.
+        with open(self.app_log, "ab") as log:
+            started = subprocess.run([WINE, "start", "/unix", str(link)], cwd=self.work, env=self.wine_env(),
+                                     stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                     timeout=WINE_START_TIMEOUT)
+        self.expect("start's exit status", started.returncode, 0)
+        self.app = subprocess.Popen([WINESERVER, "--wait"], env=self.wine_env(), preexec_fn=die_with_parent)
+        self.main_window()
+
+    def end_session(self):
+        X11().close_window(self.display, self.window)
+        try:
+            self.app.wait(WINE_START_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise Failure("Wine still runs after the window was asked to close")
+
+    def scaled(self):
+        """At 192 DPI the window is twice its 96-DPI size and its preview decodes."""
+        normal = self.size
+        self.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "192",
+                  "/f")
+        (self.profile() / "qrcode.png").unlink()
+        self.start_from_menu()
+        if not all(1.9 < now / then < 2.1 for now, then in zip(self.size, normal)):
+            raise Failure(f"at 192 DPI the window is {self.size}, at 96 DPI {normal}")
+        say(f"ok: at 192 DPI the window is {self.size[0]} x {self.size[1]}")
+        self.live_preview(self.profile(), 2)
+        self.end_session()
+
+    def uninstall(self, entry):
+        program, argument = re.match(r'^"([^"]+)" (.*)$', entry["QuietUninstallString"]).groups()
+        say(f"uninstalling with {program} {argument}")
+        self.expect("the uninstaller's exit status", self.wine(program, argument).returncode, 0)
+        left = [p for p in (self.profile() / INSTALLED, self.profile() / SHORTCUT) if p.exists()]
+        if left:
+            raise Failure(f"left after uninstalling: {left}")
+        if self.uninstall_entry() is not None:
+            raise Failure(f"{UNINSTALL_KEY} is left after uninstalling")
+        say("ok: the folder, the shortcut and the uninstall entry are gone")
+
     def run(self):
         self.prepare()
         self.start_xvfb()
         if self.units:
             self.run_units()
+            return
+        if self.setup:
+            self.make_prefix()
+            self.install()
+            # Again over the installed copy, as a newer version would be.
+            entry = self.install()
+            self.start_from_menu()
+            self.live_preview(self.profile())
+            self.end_session()
+            self.scaled()
+            self.uninstall(entry)
             return
         self.unpack()
         self.make_prefix()
@@ -364,6 +501,7 @@ def main():
     parser.add_argument("--build-win64", type=Path, default=SOURCE / "build-win64")
     parser.add_argument("--scratch", type=Path)
     parser.add_argument("--units", action="store_true")
+    parser.add_argument("--setup", action="store_true")
     args = parser.parse_args()
     build = args.build_win64.resolve()
     if not (build / "kestrova.exe").exists():
@@ -373,7 +511,7 @@ def main():
         print(f"skipped: {build} holds no test programs (scripts/build-windows.sh -DKESTROVA_TESTS=ON builds them)")
         return SKIPPED
     scratch = args.scratch.resolve() if args.scratch else Path(tempfile.mkdtemp(prefix="kestrova-e2e-win-"))
-    return drive(WindowsRun(build, scratch, args.units), scratch, args.scratch)
+    return drive(WindowsRun(build, scratch, args.units, args.setup), scratch, args.scratch)
 
 
 if __name__ == "__main__":
