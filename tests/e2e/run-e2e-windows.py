@@ -57,13 +57,14 @@ CSV_DEVICES = {
     "DEV-03.png": '+3; 2024-01-01; 1.50; He said "hi"',
     "设备-02.png": "继电器\n第二行; 2024-02-29; 2.5; 110101199003071234",
 }
-WORKED_REPORT = ("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入：\n"
+WORKED_REPORT = ("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入，1 行的图片被覆盖：\n"
                  "工作表 device_list：\n"
                  "  第 5 行：未读取（第 1 列中间有空单元格）\n"
                  "  DEV-02.png：第 3 行第 3 列的日期是文字，未写入二维码\n"
                  "  第 4 行：名称为空\n"
                  "工作表 board_2024：\n"
-                 "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码")
+                 "  BRD-7_CPU.png：第 2 行第 7 列的日期是文字，未写入二维码\n"
+                 "  第 2 行：与第 4 行写入同一文件，图片被覆盖")
 # Keys Windows cannot take as file names (a folder step may not end in a dot
 # or a blank either); "ok" can.
 RESERVED = ["CON", "nul", "COM1.backup", "LPT9", "aux.tar", "dot./x", "blank /x", "a<b", "a>b", "a:b", 'say"hi"',
