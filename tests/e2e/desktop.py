@@ -297,6 +297,17 @@ class Desktop:
         self.snap(target, window)
         say(f"screenshot written to {target}")
 
+    def pixels(self, window):
+        """The window as it is drawn: (width, height, a function from (x, y) to (r, g, b))."""
+        data = self.tool("import", "-window", str(window), "-depth", "8", "ppm:-").stdout
+        magic, size, _, rgb = data.split(b"\n", 3)
+        width, height = (int(n) for n in size.split())
+
+        def at(x, y):
+            i = 3 * (y * width + x)
+            return tuple(rgb[i:i + 3])
+        return width, height, at
+
     def decode(self, image):
         """The text of the code in image as zbarimg and ZXing C++ both read it, None
         when neither finds one, or what each read when they differ. The program

@@ -57,6 +57,15 @@ CSV_DEVICES = {
     "DEV-03.png": '+3; 2024-01-01; 1.50; He said "hi"',
     "设备-02.png": "继电器\n第二行; 2024-02-29; 2.5; 110101199003071234",
 }
+# The window's colours that the look is checked by.
+BUTTON_BORDER = (0x21, 0x93, 0xFF)
+BAR_TROUGH = (0x1B, 0x21, 0x42)
+
+
+def near(rgb, wanted, by=24):
+    return all(abs(a - b) <= by for a, b in zip(rgb, wanted))
+
+
 WORKED_REPORT = ("共 5 条记录，其中 1 条未能生成二维码图片，另有 1 行未读取，2 个日期未写入，1 行的图片被覆盖：\n"
                  "工作表 device_list：\n"
                  "  第 5 行：未读取（第 1 列中间有空单元格）\n"
@@ -357,6 +366,70 @@ class WindowsRun(Desktop):
         if done.returncode != 0:
             raise Failure("a Windows test program failed under Wine (its output is above)")
 
+    # --- the look at 100 % and 150 % ---------------------------------------
+
+    def batch_button_look(self, scale):
+        """"从Excel文件" over "生成", whole: two lines of white text inside the
+        button's blue border, touching neither edge."""
+        # The keyboard in the text box, so that no focus frame is drawn in the button.
+        self.click(self.window, (round(60 * scale), round(self.size[1] - 52 * scale)))
+        width, height, at = self.pixels(self.window)
+        x = round(width - 40 * scale)
+        blue = [y for y in range(height) if near(at(x, y), BUTTON_BORDER)]
+        edges = [y for i, y in enumerate(blue) if i == 0 or y != blue[i - 1] + 1]  # each border's first row
+        if len(edges) < 4:
+            raise Failure(f"no two button borders in the column x={x}: blue rows {blue}")
+        top, bottom = edges[0], edges[1]
+        middle = (top + bottom) // 2
+        sides = [i for i in range(width) if near(at(i, middle), BUTTON_BORDER)]
+        inner = range(sides[0] + 2, sides[-1] - 1)
+        text = [y for y in range(top, bottom + 1) if any(min(at(i, y)) > 180 for i in inner)]
+        lines = [y for i, y in enumerate(text) if i == 0 or y != text[i - 1] + 1]
+        if len(lines) != 2 or text[0] <= top + 1 or text[-1] >= bottom - 2:
+            raise Failure(f"the batch button (rows {top} to {bottom}) shows text in rows {text}, not two whole lines")
+        say(f"ok: the batch button is {bottom - top + 1} px high and shows its two lines whole")
+
+    def progress_look(self, scale):
+        """The percentage inside the progress bar, clearly apart from it."""
+        where = self.desktop() / "进度"
+        where.mkdir(exist_ok=True)
+        shutil.copy(FIXTURES / "long.xlsx", where / "long.xlsx")
+        self.click(self.window, (round(self.size[0] - 40 * scale), round(self.size[1] - 72 * scale)))
+        self.file_dialog("选择文件", self.windows_path(where / "long.xlsx"))
+        dialog = self.wait_window("二维码生成中", BATCH_TIMEOUT)
+        self.snap(self.scratch / f"progress-{scale}.png", dialog)
+        width, height, at = self.pixels(dialog)
+        bar = [(x, y) for y in range(height) for x in range(width) if near(at(x, y), BAR_TROUGH)]
+        if not bar:
+            raise Failure("no progress bar in the progress dialog")
+        left, right = min(x for x, _ in bar), max(x for x, _ in bar)
+        top, bottom = min(y for _, y in bar), max(y for _, y in bar)
+        lit = sum(1 for y in range(top, bottom + 1) for x in range(left, right + 1) if min(at(x, y)) > 180)
+        if lit < 10 * scale:
+            raise Failure(f"the progress bar ({right - left + 1} x {bottom - top + 1}) holds {lit} light pixels of text")
+        say(f"ok: the percentage is drawn inside the bar ({lit} light pixels on its dark trough)")
+        self.focus(dialog)
+        self.xdo("key", "Escape")
+        box, text, _ = self.read_box("警告", BATCH_TIMEOUT)
+        if not text.startswith("已取消："):
+            raise Failure(f"after Escape the box says {text!r}")
+        self.answer_box(box, "警告", ["Escape"])
+
+    def look(self, scale):
+        self.batch_button_look(scale)
+        self.progress_look(scale)
+
+    def at_150_percent(self):
+        """Started again at 144 DPI: the same look, one and a half times as large."""
+        normal = self.size
+        self.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
+        self.start_kestrova()
+        self.main_window()
+        if not all(1.4 < now / then < 1.6 for now, then in zip(self.size, normal)):
+            raise Failure(f"at 144 DPI the window is {self.size}, at 96 DPI {normal}")
+        self.look(1.5)
+        self.close()
+
     # --- the setup program -----------------------------------------------
 
     def wine(self, *args):
@@ -494,7 +567,9 @@ class WindowsRun(Desktop):
         self.batch("导出台账", FIXTURES / "device_gb18030.csv", None, {DEVICE_FOLDER: CSV_DEVICES}, False)
         self.reserved_names()
         self.unreadable()
+        self.look(1)
         self.close()
+        self.at_150_percent()
 
 
 def main():
