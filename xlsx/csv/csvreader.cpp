@@ -1,7 +1,7 @@
 #include "csv/csvreader.h"
 
+#include "core/celltext.h"
 #include "core/dateserial.h"
-
 #include "core/limits.h"
 #include "core/readbudget.h"
 #include "core/utf8.h"
@@ -222,11 +222,9 @@ private:
             if (!m_cut && gb18030->fromUnicode(*text) != m_field)
                 return false;
         }
-        if (m_cut) {
-            text->truncate(limits::CellText);
-            if (text->endsWith(QChar(0xfffd)))
-                text->chop(1); // a character cut in two
-        }
+        if (m_cut && text->endsWith(QChar(0xfffd)))
+            text->chop(1); // a character cut in two
+        *text = cellText(std::move(*text));
         return true;
     }
 
