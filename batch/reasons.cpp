@@ -85,6 +85,8 @@ QString readErrorText(const ReadError &error)
         return QStringLiteral("不是文本文件，或编码不是 UTF-8 或 GB18030");
     case ReadError::UnclosedQuote:
         return QStringLiteral("第 %1 行的引号没有结束").arg(error.line);
+    case ReadError::UnsupportedCodePage:
+        return QStringLiteral("使用了不支持的代码页 %1").arg(error.detail);
     }
     return QStringLiteral("无法读取");
 }

@@ -25,6 +25,7 @@ struct ReadError
         NotText, // a .csv file whose bytes are no text
         UnclosedQuote,
         LimitReached, // limit says which
+        UnsupportedCodePage, // an Excel 5.0/95 code page no codec here knows; detail gives its number
     };
 
     // The limits a reader can run into; their values are in core/limits.h.

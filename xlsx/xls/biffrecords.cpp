@@ -266,8 +266,9 @@ QTextCodec *codecForCodePage(int codePage)
     QTextCodec *codec = QTextCodec::codecForName(name);
     if (!codec && codePage == 874)
         codec = QTextCodec::codecForName("TIS-620");
-    // Without a CODEPAGE record, or with one no codec knows: Windows' western code page.
-    return codec ? codec : QTextCodec::codecForName("windows-1252");
+    if (!codec && codePage == 367)
+        codec = QTextCodec::codecForName("windows-1252"); // ASCII is part of it
+    return codec;
 }
 
 } // namespace detail

@@ -171,8 +171,16 @@ bool BookReader::readGlobals(Workbook *book)
         case biff::CodePage:
             if (size < 2)
                 return damaged(r.offset());
-            if (!m_biff8)
-                m_codec = codecForCodePage(le16(d));
+            if (m_biff8)
+                break; // its text is UTF-16
+            m_codec = codecForCodePage(le16(d));
+            if (!m_codec) {
+                // Its text would be read as another code page's.
+                ReadError e = ReadError::at(ReadError::UnsupportedCodePage, m_part, r.offset());
+                e.detail = QString::number(le16(d));
+                setReadError(m_error, e);
+                return false;
+            }
             break;
         case biff::DateMode:
             if (size < 2)
@@ -389,8 +397,10 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
     case biff::LabelSst: {
         if (!need(10))
             return false;
+        // An index past the strings read (or an SST that holds fewer than
+        // the cells use) would leave the cell silently empty.
         const quint32 index = le32(d + 6);
-        return cell(index < quint32(m_strings.size()) ? QVariant(m_strings.at(int(index))) : QVariant());
+        return (index < quint32(m_strings.size()) || damaged(r.offset())) && cell(m_strings.at(int(index)));
     }
     case biff::Label:
     case biff::RString: {
