@@ -26,6 +26,7 @@ struct ReadError
         UnclosedQuote,
         LimitReached, // limit says which
         UnsupportedCodePage, // an Excel 5.0/95 code page no codec here knows; detail gives its number
+        BrokenUtf8, // a .csv file that is UTF-8 but for a few bytes; line has the first
     };
 
     // The limits a reader can run into; their values are in core/limits.h.

@@ -179,7 +179,7 @@ void TestXlsxBadInput::unreadable_data()
     plain("random.csv", "id,name\n1,\xff\xfe\x81", E::NotText);
     plain("NUL byte.csv", QByteArray("id,name\n1,dev", 13) + QByteArray(1, '\0') + "ice\n", E::NotText);
     plain("control character.csv", "id,name\n1,dev\x01ice\n", E::NotText);
-    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n", E::NotText);
+    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n", E::BrokenUtf8);
     {
         QBuffer png;
         png.open(QIODevice::WriteOnly);
