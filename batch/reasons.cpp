@@ -89,6 +89,8 @@ QString readErrorText(const ReadError &error)
         return QStringLiteral("使用了不支持的代码页 %1").arg(error.detail);
     case ReadError::BrokenUtf8:
         return QStringLiteral("第 %1 行有不是 UTF-8 的字节，文件其余部分是 UTF-8").arg(error.line);
+    case ReadError::OutOfMemory:
+        return QStringLiteral("内存不足，无法读取");
     }
     return QStringLiteral("无法读取");
 }

@@ -27,6 +27,7 @@ struct ReadError
         LimitReached, // limit says which
         UnsupportedCodePage, // an Excel 5.0/95 code page no codec here knows; detail gives its number
         BrokenUtf8, // a .csv file that is UTF-8 but for a few bytes; line has the first
+        OutOfMemory, // memory ran out while reading
     };
 
     // The limits a reader can run into; their values are in core/limits.h.

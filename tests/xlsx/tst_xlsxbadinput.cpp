@@ -17,6 +17,12 @@
 
 #include <functional>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace xlsxtest;
 
 Q_DECLARE_METATYPE(QXlsx::ReadError)
@@ -131,6 +137,8 @@ private slots:
     void zipPackages();
     void fuzzFindings_data();
     void fuzzFindings();
+    void outOfMemory_data();
+    void outOfMemory();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -563,6 +571,50 @@ void TestXlsxBadInput::fuzzFindings()
     QXlsx::Document doc(path);
     QCOMPARE(int(doc.readError().kind), kind);
     QCOMPARE(doc.isLoaded(), kind == QXlsx::ReadError::None);
+}
+
+void TestXlsxBadInput::outOfMemory_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("small workbook") << fixture(QStringLiteral("values.xlsx")) << int(QXlsx::ReadError::None);
+    // 3,500,000 cells from 7 MB of text: over 100 MB of cells.
+    const QString many = file(QStringLiteral("many-cells-little-memory.csv"));
+    QVERIFY(writeFile(many, QByteArray("1,1,1,1,1,1,1,1\n").repeated(437500)));
+    QTest::newRow("cells past the memory") << many << int(QXlsx::ReadError::OutOfMemory);
+}
+
+// With 64 MB of address space to spare, a small workbook reads (nothing as
+// large as the largest file allowed is set aside) and one that needs more is
+// refused for want of memory: the program goes on.
+void TestXlsxBadInput::outOfMemory()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(QString, path);
+    QFETCH(int, kind);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        // The child only reads, and ends: nothing it throws goes back to the test.
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        const bool known = statm.open(QIODevice::ReadOnly);
+        const rlim_t mapped = rlim_t(statm.readLine().split(' ').value(0).toLongLong()) * rlim_t(sysconf(_SC_PAGESIZE));
+        const rlimit limit {mapped + 64 * 1024 * 1024, mapped + 64 * 1024 * 1024};
+        if (!known || mapped == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(255);
+        try {
+            _exit(QXlsx::Document(path).readError().kind);
+        } catch (...) {
+            _exit(254);
+        }
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "reading ended the program");
+    QCOMPARE(WEXITSTATUS(status), kind);
+#else
+    QSKIP("address-space limits are set the Linux way");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestXlsxBadInput)

@@ -14,6 +14,8 @@ ReadError entryError(const EntryReader &entry, bool partCap, const QString &part
         return ReadError::reached(ReadError::InflateRatio, part);
     case EntryReader::Encrypted:
         return ReadError::at(ReadError::Encrypted, part, entry.failureOffset());
+    case EntryReader::OutOfMemory:
+        return ReadError::at(ReadError::OutOfMemory, part, entry.failureOffset());
     case EntryReader::NoFailure:
     case EntryReader::Damaged:
     case EntryReader::Unsupported:

@@ -31,6 +31,7 @@ public:
         Unsupported, // a compression method other than stored and deflated
         PastCap,
         PastRatio,
+        OutOfMemory, // zlib could not have the memory it needs
     };
 
     EntryReader(const QByteArray &bytes, const ZipEntryLayout &entry, qint64 cap);
