@@ -31,13 +31,18 @@ namespace {
 
 const QString SheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
 
-// A workbook of one worksheet part per entry of sheets; each is written by its
-// own function in pieces, so big parts never sit whole in memory.
-bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets)
+// A workbook of one worksheet part per entry of sheets (the last charts of
+// them chart sheets); each is written by its own function in pieces, so big
+// parts never sit whole in memory.
+bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets, int charts = 0)
 {
     ZipBuilder zip;
-    for (const auto &part : workbookParts(sheets.size()))
+    for (auto part : workbookParts(sheets.size())) {
+        for (int i = sheets.size() - charts + 1; i <= sheets.size(); ++i)
+            part.second.replace("/worksheet\" Target=\"worksheets/sheet" + QByteArray::number(i) + ".xml",
+                                "/chartsheet\" Target=\"worksheets/sheet" + QByteArray::number(i) + ".xml");
         zip.add(part.first.toUtf8(), part.second);
+    }
     for (int i = 0; i < sheets.size(); ++i) {
         DeflatingDevice sheet;
         if (!sheets[i](&sheet))
@@ -50,22 +55,29 @@ bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevi
     return writeFile(path, zip.finish());
 }
 
-// A sheet with cell A1 = 1 and then megabytes of white space: spaces alone
-// deflate 1028:1, past the inflate ratio; with line breaks strewn among them
-// about 200:1, within it.
-std::function<bool(QIODevice *)> paddedSheet(int megabytes, bool lineBreaks = true)
+// head, megabytes of white space, then tail: spaces alone deflate 1028:1,
+// past the inflate ratio; with line breaks strewn among them about 200:1,
+// within it.
+std::function<bool(QIODevice *)> padded(const QByteArray &head, int megabytes, const QByteArray &tail, bool lineBreaks = true)
 {
-    return [megabytes, lineBreaks](QIODevice *out) {
+    return [=](QIODevice *out) {
         QByteArray spaces(1024 * 1024, ' ');
         QRandomGenerator rng(7);
         for (int at = 0; lineBreaks && at < spaces.size(); at += rng.bounded(1, 1200))
             spaces[at] = '\n';
-        bool ok = out->write("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
-                             "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>") > 0;
+        bool ok = out->write(head) == head.size();
         for (int i = 0; ok && i < megabytes; ++i)
             ok = out->write(spaces) == spaces.size();
-        return ok && out->write("</sheetData></worksheet>") > 0;
+        return ok && out->write(tail) == tail.size();
     };
+}
+
+// A sheet with cell A1 = 1 and then megabytes of white space.
+std::function<bool(QIODevice *)> paddedSheet(int megabytes, bool lineBreaks = true)
+{
+    return padded("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                  "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>",
+                  megabytes, "</sheetData></worksheet>", lineBreaks);
 }
 
 // rows rows of 16,384 empty cells.
@@ -100,6 +112,7 @@ void checkUnreadable(const QString &path, const QString &saveTarget, const QXlsx
             QCOMPARE(int(e.limit), int(expected.limit));
             QCOMPARE(e.part, expected.part);
             QCOMPARE(e.offset, expected.offset);
+            QCOMPARE(e.detail, expected.detail);
         }
         QVERIFY(doc.sheetNames().isEmpty());
         QVERIFY(!doc.selectSheet(QStringLiteral("Sheet")));
@@ -385,6 +398,14 @@ void TestXlsxBadInput::allPartsInflatingPastTheCap()
     QVERIFY(writeStreamed(three, {paddedSheet(100), paddedSheet(100), paddedSheet(100)}));
     checkUnreadable(three, file(QStringLiteral("three-big-saved.xlsx")),
                     QXlsx::ReadError::reached(QXlsx::ReadError::InflatedBytes, QStringLiteral("xl/worksheets/sheet3.xml")));
+
+    // Chart sheets are read for their views only, into the same budget.
+    const auto chart = padded("<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">", 15,
+                              "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>");
+    const QString charts = file(QStringLiteral("big-charts.xlsx"));
+    QVERIFY(writeStreamed(charts, {paddedSheet(100), paddedSheet(100), chart, chart, chart, chart}, 4));
+    checkUnreadable(charts, file(QStringLiteral("big-charts-saved.xlsx")),
+                    QXlsx::ReadError::reached(QXlsx::ReadError::InflatedBytes, QStringLiteral("xl/worksheets/sheet6.xml")));
 }
 
 // More than 4,000,000 cells are refused (245 full rows); fewer are read.
@@ -498,7 +519,9 @@ void TestXlsxBadInput::zipPackages_data()
         put32(b, zip.localOffset(3) + 22, quint32(sheet.size() + 1));
         put32(b, zip.centralOffset(3) + 24, quint32(sheet.size() + 1));
     }, 0);
-    row("bzip2", damaged(SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+    E bzip2 = E::at(E::UnsupportedMethod, SheetPart);
+    bzip2.detail = QStringLiteral("12");
+    row("bzip2", bzip2, local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
         put16(b, zip.localOffset(3) + 8, 12);
         put16(b, zip.centralOffset(3) + 10, 12);
     });
@@ -521,6 +544,48 @@ void TestXlsxBadInput::zipPackages_data()
         QVERIFY(writeFile(path, zip.finish()));
         QTest::newRow("past the inflate ratio") << path << E::reached(E::InflateRatio, SheetPart);
     }
+
+    // The one-sheet workbook with one part written by write.
+    const auto withPart = [&](const char *name, const E &expected, const QString &part, const std::function<bool(QIODevice *)> &write) {
+        ZipBuilder zip;
+        auto parts = workbookParts(1);
+        parts.append({SheetPart, sheet});
+        for (const auto &p : parts) {
+            DeflatingDevice content;
+            QVERIFY(p.first == part ? write(&content) : content.write(p.second) == p.second.size());
+            quint32 crc = 0;
+            quint64 size = 0;
+            const QByteArray stored = content.finish(&crc, &size);
+            zip.add(p.first.toUtf8(), 8, crc, size, stored);
+        }
+        const QString path = file(QString::fromLatin1(name) + QLatin1String(".xlsx"));
+        QVERIFY(writeFile(path, zip.finish()));
+        QTest::newRow(name) << path << expected;
+    };
+    const auto bytes = [](const QByteArray &text) { return [text](QIODevice *out) { return out->write(text) == text.size(); }; };
+    const QString workbookPart = QStringLiteral("xl/workbook.xml");
+    const QByteArray workbook = workbookParts(1)[1].second;
+    const int sheetsAt = workbook.indexOf("<sheets>");
+    withPart("workbook part past 16 MB", E::reached(E::OtherPartBytes, workbookPart), workbookPart,
+             padded(workbook.left(sheetsAt), 17, workbook.mid(sheetsAt)));
+    const auto nested = [&](int depth) {
+        return worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>").replace("</worksheet>",
+            QByteArray("<x>").repeated(depth - 1) + QByteArray("</x>").repeated(depth - 1) + "</worksheet>");
+    };
+    withPart("nested 1,000 deep", E(), SheetPart, bytes(nested(1000)));
+    withPart("nested 1,001 deep", E::reached(E::XmlDepth, SheetPart), SheetPart, bytes(nested(1001)));
+    // Read in a second; checked pairwise, names and prefixes took hours.
+    QByteArray attributes;
+    for (int i = 0; i < 1000000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"\"";
+    withPart("a million attributes", E(), SheetPart, bytes(worksheet("<row r=\"1\"><c r=\"A1\"" + attributes + "><v>1</v></c></row>")));
+    QByteArray declarations, ids;
+    for (int i = 0; i < 400000; ++i) {
+        declarations += " xmlns:p" + QByteArray::number(i) + "=\"u\"";
+        ids += " p" + QByteArray::number(i) + ":id=\"x\"";
+    }
+    withPart("400,000 namespace prefixes", E(), workbookPart,
+             bytes(QByteArray(workbook).replace("<workbook", "<workbook" + declarations).replace("<sheet ", "<sheet" + ids + " ")));
 }
 
 void TestXlsxBadInput::zipPackages()

@@ -47,6 +47,7 @@ public:
     // not inflate, else the entry's local header.
     qint64 failureOffset() const { return m_failureOffset; }
     qint64 inflated() const { return m_inflated; }
+    quint16 method() const { return m_entry.record.method(); }
 
 private:
     bool fail(Failure failure, qint64 offset);
