@@ -24,6 +24,7 @@ QString limitText(ReadError::Limit limit)
     case ReadError::CsvBytes:
         return QStringLiteral("文件过大，超过 %1 的上限").arg(megabytes(value));
     case ReadError::PartBytes:
+    case ReadError::OtherPartBytes:
         return QStringLiteral("其中一部分解压后超过 %1 的上限").arg(megabytes(value));
     case ReadError::InflatedBytes:
         return QStringLiteral("解压后超过 %1 的上限").arg(megabytes(value));
@@ -41,6 +42,8 @@ QString limitText(ReadError::Limit limit)
         return QStringLiteral("行数超过 %1 行的上限").arg(value);
     case ReadError::Columns:
         return QStringLiteral("列数超过 %1 列的上限").arg(value);
+    case ReadError::XmlDepth:
+        return QStringLiteral("XML 元素嵌套超过 %1 层的上限").arg(value);
     }
     return QStringLiteral("超出上限");
 }
@@ -85,6 +88,14 @@ QString readErrorText(const ReadError &error)
         return QStringLiteral("不是文本文件，或编码不是 UTF-8 或 GB18030");
     case ReadError::UnclosedQuote:
         return QStringLiteral("第 %1 行的引号没有结束").arg(error.line);
+    case ReadError::UnsupportedMethod:
+        return QStringLiteral("使用了不支持的压缩方式（%1）").arg(error.detail) + where(error);
+    case ReadError::UnsupportedCodePage:
+        return QStringLiteral("使用了不支持的代码页 %1").arg(error.detail);
+    case ReadError::BrokenUtf8:
+        return QStringLiteral("第 %1 行有不是 UTF-8 的字节，文件其余部分是 UTF-8").arg(error.line);
+    case ReadError::OutOfMemory:
+        return QStringLiteral("内存不足，无法读取");
     }
     return QStringLiteral("无法读取");
 }

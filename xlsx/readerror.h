@@ -25,6 +25,10 @@ struct ReadError
         NotText, // a .csv file whose bytes are no text
         UnclosedQuote,
         LimitReached, // limit says which
+        UnsupportedMethod, // a zip entry compressed in a way not read; detail gives the method's number
+        UnsupportedCodePage, // an Excel 5.0/95 code page no codec here knows; detail gives its number
+        BrokenUtf8, // a .csv file that is UTF-8 but for a few bytes; line has the first
+        OutOfMemory, // memory ran out while reading
     };
 
     // The limits a reader can run into; their values are in core/limits.h.
@@ -32,7 +36,8 @@ struct ReadError
         NoLimit,
         FileBytes,
         CsvBytes,
-        PartBytes,
+        PartBytes, // a sheet or the shared strings
+        OtherPartBytes, // the workbook part, relationships, a chart sheet's views
         InflatedBytes,
         InflateRatio,
         ZipEntries,
@@ -41,6 +46,7 @@ struct ReadError
         SharedStrings,
         Rows,
         Columns,
+        XmlDepth, // elements nested in elements
     };
 
     Kind kind = None;

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <new>
+
 namespace QXlsx {
 namespace detail {
 
@@ -22,9 +24,8 @@ bool isZip(const QByteArray &head)
     return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
 }
 
-} // namespace
-
-std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error)
+// Reads the file of a kind its first bytes show.
+std::unique_ptr<Workbook> readByContent(const QString &path, ReadError *error)
 {
     QFile file(path);
     if (!openRegularFile(&file, error))
@@ -38,12 +39,18 @@ std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error
         return nullptr;
     }
     const qint64 cap = csv ? limits::CsvBytes : limits::FileBytes;
-    const QByteArray bytes = file.size() > cap ? QByteArray() : file.read(cap + 1);
-    if (file.size() > cap || bytes.size() > cap) {
+    const qint64 size = file.size();
+    if (size > cap) {
         setReadError(error, ReadError::reached(csv ? ReadError::CsvBytes : ReadError::FileBytes));
         return nullptr;
     }
-    if (bytes.size() != file.size()) {
+    // As much as the file holds and one byte more, to see it did not grow.
+    const QByteArray bytes = file.read(size + 1);
+    if (bytes.size() > cap) {
+        setReadError(error, ReadError::reached(csv ? ReadError::CsvBytes : ReadError::FileBytes));
+        return nullptr;
+    }
+    if (bytes.size() != size) {
         ReadError e = ReadError::at(ReadError::CannotOpen);
         e.detail = file.errorString();
         setReadError(error, e);
@@ -53,6 +60,21 @@ std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error
     if (compound)
         return readXls(bytes, error);
     return csv ? readCsv(bytes, info.completeBaseName(), error) : readWorkbook(bytes, error);
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> readWorkbookFile(const QString &path, ReadError *error)
+{
+    // Whatever the reading asks for may not be there (an address-space limit,
+    // strict overcommit, a small page file): the file is then refused, and the
+    // program goes on.
+    try {
+        return readByContent(path, error);
+    } catch (const std::bad_alloc &) {
+        setReadError(error, ReadError::at(ReadError::OutOfMemory));
+        return nullptr;
+    }
 }
 
 } // namespace detail

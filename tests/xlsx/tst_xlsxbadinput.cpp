@@ -17,6 +17,12 @@
 
 #include <functional>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace xlsxtest;
 
 Q_DECLARE_METATYPE(QXlsx::ReadError)
@@ -25,13 +31,18 @@ namespace {
 
 const QString SheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
 
-// A workbook of one worksheet part per entry of sheets; each is written by its
-// own function in pieces, so big parts never sit whole in memory.
-bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets)
+// A workbook of one worksheet part per entry of sheets (the last charts of
+// them chart sheets); each is written by its own function in pieces, so big
+// parts never sit whole in memory.
+bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevice *)>> &sheets, int charts = 0)
 {
     ZipBuilder zip;
-    for (const auto &part : workbookParts(sheets.size()))
+    for (auto part : workbookParts(sheets.size())) {
+        for (int i = sheets.size() - charts + 1; i <= sheets.size(); ++i)
+            part.second.replace("/worksheet\" Target=\"worksheets/sheet" + QByteArray::number(i) + ".xml",
+                                "/chartsheet\" Target=\"worksheets/sheet" + QByteArray::number(i) + ".xml");
         zip.add(part.first.toUtf8(), part.second);
+    }
     for (int i = 0; i < sheets.size(); ++i) {
         DeflatingDevice sheet;
         if (!sheets[i](&sheet))
@@ -44,22 +55,29 @@ bool writeStreamed(const QString &path, const QVector<std::function<bool(QIODevi
     return writeFile(path, zip.finish());
 }
 
-// A sheet with cell A1 = 1 and then megabytes of white space: spaces alone
-// deflate 1028:1, past the inflate ratio; with line breaks strewn among them
-// about 200:1, within it.
-std::function<bool(QIODevice *)> paddedSheet(int megabytes, bool lineBreaks = true)
+// head, megabytes of white space, then tail: spaces alone deflate 1028:1,
+// past the inflate ratio; with line breaks strewn among them about 200:1,
+// within it.
+std::function<bool(QIODevice *)> padded(const QByteArray &head, int megabytes, const QByteArray &tail, bool lineBreaks = true)
 {
-    return [megabytes, lineBreaks](QIODevice *out) {
+    return [=](QIODevice *out) {
         QByteArray spaces(1024 * 1024, ' ');
         QRandomGenerator rng(7);
         for (int at = 0; lineBreaks && at < spaces.size(); at += rng.bounded(1, 1200))
             spaces[at] = '\n';
-        bool ok = out->write("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
-                             "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>") > 0;
+        bool ok = out->write(head) == head.size();
         for (int i = 0; ok && i < megabytes; ++i)
             ok = out->write(spaces) == spaces.size();
-        return ok && out->write("</sheetData></worksheet>") > 0;
+        return ok && out->write(tail) == tail.size();
     };
+}
+
+// A sheet with cell A1 = 1 and then megabytes of white space.
+std::function<bool(QIODevice *)> paddedSheet(int megabytes, bool lineBreaks = true)
+{
+    return padded("<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                  "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>",
+                  megabytes, "</sheetData></worksheet>", lineBreaks);
 }
 
 // rows rows of 16,384 empty cells.
@@ -94,6 +112,7 @@ void checkUnreadable(const QString &path, const QString &saveTarget, const QXlsx
             QCOMPARE(int(e.limit), int(expected.limit));
             QCOMPARE(e.part, expected.part);
             QCOMPARE(e.offset, expected.offset);
+            QCOMPARE(e.detail, expected.detail);
         }
         QVERIFY(doc.sheetNames().isEmpty());
         QVERIFY(!doc.selectSheet(QStringLiteral("Sheet")));
@@ -131,6 +150,8 @@ private slots:
     void zipPackages();
     void fuzzFindings_data();
     void fuzzFindings();
+    void outOfMemory_data();
+    void outOfMemory();
 
 private:
     QString file(const QString &name) const { return m_dir.filePath(name); }
@@ -179,7 +200,7 @@ void TestXlsxBadInput::unreadable_data()
     plain("random.csv", "id,name\n1,\xff\xfe\x81", E::NotText);
     plain("NUL byte.csv", QByteArray("id,name\n1,dev", 13) + QByteArray(1, '\0') + "ice\n", E::NotText);
     plain("control character.csv", "id,name\n1,dev\x01ice\n", E::NotText);
-    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n", E::NotText);
+    plain("mark then no UTF-8.csv", "\xEF\xBB\xBFid,\xc3\x28\n", E::BrokenUtf8);
     {
         QBuffer png;
         png.open(QIODevice::WriteOnly);
@@ -377,6 +398,14 @@ void TestXlsxBadInput::allPartsInflatingPastTheCap()
     QVERIFY(writeStreamed(three, {paddedSheet(100), paddedSheet(100), paddedSheet(100)}));
     checkUnreadable(three, file(QStringLiteral("three-big-saved.xlsx")),
                     QXlsx::ReadError::reached(QXlsx::ReadError::InflatedBytes, QStringLiteral("xl/worksheets/sheet3.xml")));
+
+    // Chart sheets are read for their views only, into the same budget.
+    const auto chart = padded("<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">", 15,
+                              "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>");
+    const QString charts = file(QStringLiteral("big-charts.xlsx"));
+    QVERIFY(writeStreamed(charts, {paddedSheet(100), paddedSheet(100), chart, chart, chart, chart}, 4));
+    checkUnreadable(charts, file(QStringLiteral("big-charts-saved.xlsx")),
+                    QXlsx::ReadError::reached(QXlsx::ReadError::InflatedBytes, QStringLiteral("xl/worksheets/sheet6.xml")));
 }
 
 // More than 4,000,000 cells are refused (245 full rows); fewer are read.
@@ -490,7 +519,9 @@ void TestXlsxBadInput::zipPackages_data()
         put32(b, zip.localOffset(3) + 22, quint32(sheet.size() + 1));
         put32(b, zip.centralOffset(3) + 24, quint32(sheet.size() + 1));
     }, 0);
-    row("bzip2", damaged(SheetPart), local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
+    E bzip2 = E::at(E::UnsupportedMethod, SheetPart);
+    bzip2.detail = QStringLiteral("12");
+    row("bzip2", bzip2, local(3), nullptr, [&](QByteArray &b, const ZipBuilder &zip) {
         put16(b, zip.localOffset(3) + 8, 12);
         put16(b, zip.centralOffset(3) + 10, 12);
     });
@@ -498,21 +529,48 @@ void TestXlsxBadInput::zipPackages_data()
         put16(b, zip.localOffset(3) + 6, 1);
         put16(b, zip.centralOffset(3) + 8, 1);
     });
-    {
-        // Spaces only, 20 MiB: 1028:1.
-        DeflatingDevice padded;
-        QVERIFY(paddedSheet(20, false)(&padded));
+
+    // The one-sheet workbook with one part written by write.
+    const auto withPart = [&](const char *name, const E &expected, const QString &part, const std::function<bool(QIODevice *)> &write) {
+        DeflatingDevice content;
+        QVERIFY(write(&content));
         quint32 crc = 0;
         quint64 size = 0;
-        const QByteArray stored = padded.finish(&crc, &size);
+        const QByteArray stored = content.finish(&crc, &size);
         ZipBuilder zip;
-        for (const auto &part : workbookParts(1))
-            zip.add(part.first.toUtf8(), part.second);
-        zip.add(SheetPart.toUtf8(), 8, crc, size, stored);
-        const QString path = file(QStringLiteral("ratio.xlsx"));
+        for (const auto &p : workbookParts(1) + QVector<std::pair<QString, QByteArray>>{{SheetPart, sheet}})
+            p.first == part ? zip.add(part.toUtf8(), 8, crc, size, stored) : zip.add(p.first.toUtf8(), p.second);
+        const QString path = file(QString::fromLatin1(name) + QLatin1String(".xlsx"));
         QVERIFY(writeFile(path, zip.finish()));
-        QTest::newRow("past the inflate ratio") << path << E::reached(E::InflateRatio, SheetPart);
+        QTest::newRow(name) << path << expected;
+    };
+    // Spaces only, 20 MiB: 1028:1.
+    withPart("past the inflate ratio", E::reached(E::InflateRatio, SheetPart), SheetPart, paddedSheet(20, false));
+    const auto bytes = [](const QByteArray &text) { return [text](QIODevice *out) { return out->write(text) == text.size(); }; };
+    const QString workbookPart = QStringLiteral("xl/workbook.xml");
+    const QByteArray workbook = workbookParts(1)[1].second;
+    const int sheetsAt = workbook.indexOf("<sheets>");
+    withPart("workbook part past 16 MB", E::reached(E::OtherPartBytes, workbookPart), workbookPart,
+             padded(workbook.left(sheetsAt), 17, workbook.mid(sheetsAt)));
+    const auto nested = [&](int depth) {
+        return worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>").replace("</worksheet>",
+            QByteArray("<x>").repeated(depth - 1) + QByteArray("</x>").repeated(depth - 1) + "</worksheet>");
+    };
+    withPart("nested 1,000 deep", E(), SheetPart, bytes(nested(1000)));
+    withPart("nested 1,001 deep", E::reached(E::XmlDepth, SheetPart), SheetPart, bytes(nested(1001)));
+    // Sizes at which checking every name against every other, or looking each
+    // prefix up through every binding, would take hours.
+    QByteArray attributes;
+    for (int i = 0; i < 1000000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"\"";
+    withPart("a million attributes", E(), SheetPart, bytes(worksheet("<row r=\"1\"><c r=\"A1\"" + attributes + "><v>1</v></c></row>")));
+    QByteArray declarations, ids;
+    for (int i = 0; i < 400000; ++i) {
+        declarations += " xmlns:p" + QByteArray::number(i) + "=\"u\"";
+        ids += " p" + QByteArray::number(i) + ":id=\"x\"";
     }
+    withPart("400,000 namespace prefixes", E(), workbookPart,
+             bytes(QByteArray(workbook).replace("<workbook", "<workbook" + declarations).replace("<sheet ", "<sheet" + ids + " ")));
 }
 
 void TestXlsxBadInput::zipPackages()
@@ -563,6 +621,46 @@ void TestXlsxBadInput::fuzzFindings()
     QXlsx::Document doc(path);
     QCOMPARE(int(doc.readError().kind), kind);
     QCOMPARE(doc.isLoaded(), kind == QXlsx::ReadError::None);
+}
+
+void TestXlsxBadInput::outOfMemory_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("small workbook") << fixture(QStringLiteral("values.xlsx")) << int(QXlsx::ReadError::None);
+    // 3,500,000 cells from 7 MB of text: over 100 MB of cells.
+    const QString many = file(QStringLiteral("many-cells-little-memory.csv"));
+    QVERIFY(writeFile(many, QByteArray("1,1,1,1,1,1,1,1\n").repeated(437500)));
+    QTest::newRow("cells past the memory") << many << int(QXlsx::ReadError::OutOfMemory);
+}
+
+// With 64 MB of address space to spare, a small workbook reads (nothing as
+// large as the largest file allowed is set aside) and one that needs more is
+// refused for want of memory: the program goes on.
+void TestXlsxBadInput::outOfMemory()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(QString, path);
+    QFETCH(int, kind);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) { // reads, and ends: nothing it throws goes back to the test
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        const rlim_t mapped = statm.open(QIODevice::ReadOnly) ? statm.readLine().split(' ').value(0).toULongLong() * sysconf(_SC_PAGESIZE) : 0;
+        const rlimit limit {mapped + 64 * 1024 * 1024, mapped + 64 * 1024 * 1024};
+        try {
+            _exit(mapped && setrlimit(RLIMIT_AS, &limit) == 0 ? int(QXlsx::Document(path).readError().kind) : 255);
+        } catch (...) {
+            _exit(254);
+        }
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "reading ended the program");
+    QCOMPARE(WEXITSTATUS(status), kind);
+#else
+    QSKIP("address-space limits are set the Linux way");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestXlsxBadInput)

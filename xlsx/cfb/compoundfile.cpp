@@ -1,6 +1,6 @@
 #include "cfb/compoundfile.h"
 
-#include <QtEndian>
+#include "core/littleendian.h"
 
 #include <algorithm>
 
@@ -55,7 +55,7 @@ bool damaged(ReadError *error, qint64 offset)
 
 quint32 CompoundFile::u32(qint64 offset) const
 {
-    return qFromLittleEndian<quint32>(m_bytes.constData() + offset);
+    return le32(m_bytes.constData() + offset);
 }
 
 qint64 CompoundFile::sectorOffset(quint32 sector) const
@@ -72,7 +72,7 @@ bool CompoundFile::open(const QByteArray &bytes, ReadError *error)
     }
     if (bytes.size() < HeaderBytes)
         return damaged(error, bytes.size());
-    const auto u16 = [&](int offset) { return qFromLittleEndian<quint16>(bytes.constData() + offset); };
+    const auto u16 = [&](int offset) { return le16(bytes.constData() + offset); };
     m_major = u16(MajorVersion);
     if (m_major != 3 && m_major != 4)
         return damaged(error, MajorVersion);
@@ -103,7 +103,7 @@ bool CompoundFile::open(const QByteArray &bytes, ReadError *error)
         return false;
     m_miniFat.resize(size_t(miniFat.size() / 4));
     for (size_t i = 0; i < m_miniFat.size(); ++i)
-        m_miniFat[i] = qFromLittleEndian<quint32>(miniFat.constData() + 4 * i);
+        m_miniFat[i] = le32(miniFat.constData() + 4 * i);
 
     // The root entry's stream is the mini stream.
     return readChain(m_fat, m_fatSectors, entryU32(0, StartSector), entryOffset(0, StartSector), streamSize(0), false,
@@ -214,12 +214,12 @@ qint64 CompoundFile::entryOffset(int entry, int field) const
 
 quint16 CompoundFile::entryU16(int entry, int field) const
 {
-    return qFromLittleEndian<quint16>(m_directory.constData() + qint64(entry) * EntryBytes + field);
+    return le16(m_directory.constData() + qint64(entry) * EntryBytes + field);
 }
 
 quint32 CompoundFile::entryU32(int entry, int field) const
 {
-    return qFromLittleEndian<quint32>(m_directory.constData() + qint64(entry) * EntryBytes + field);
+    return le32(m_directory.constData() + qint64(entry) * EntryBytes + field);
 }
 
 std::vector<int> CompoundFile::rootStreams() const
@@ -267,7 +267,7 @@ QString CompoundFile::name(int entry) const
 qint64 CompoundFile::streamSize(int entry) const
 {
     // Version 3 files use the low half only; some writers leave the high one unset.
-    const quint64 size = qFromLittleEndian<quint64>(m_directory.constData() + qint64(entry) * EntryBytes + StreamSize);
+    const quint64 size = le64(m_directory.constData() + qint64(entry) * EntryBytes + StreamSize);
     if (m_major == 3)
         return qint64(size & 0xFFFFFFFFu);
     return size > quint64(m_bytes.size()) ? m_bytes.size() + qint64(1) : qint64(size);

@@ -18,8 +18,8 @@ class CompoundFile
 {
 public:
     // Reads the header, the FAT, the mini FAT, the directory and the mini
-    // stream of bytes; false, with the reason in *error, when bytes are no
-    // compound file or a damaged one. bytes must outlive the object.
+    // stream of bytes, which the object keeps; false, with the reason in
+    // *error, when bytes are no compound file or a damaged one.
     bool open(const QByteArray &bytes, ReadError *error);
 
     // The directory entries of the streams right in the root storage.

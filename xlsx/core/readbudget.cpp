@@ -15,6 +15,8 @@ qint64 ReadError::limitValue(Limit limit)
         return limits::CsvBytes;
     case PartBytes:
         return limits::SheetPartBytes;
+    case OtherPartBytes:
+        return limits::OtherPartBytes;
     case InflatedBytes:
         return limits::InflatedBytes;
     case InflateRatio:
@@ -31,6 +33,8 @@ qint64 ReadError::limitValue(Limit limit)
         return limits::Rows;
     case Columns:
         return limits::Columns;
+    case XmlDepth:
+        return limits::XmlDepth;
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 #include "xls/biffrecords.h"
 
+#include "core/littleendian.h"
+
 #include <QTextCodec>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -146,9 +147,9 @@ bool RecordReader::next()
     if (m_next < 0 || m_next + 4 > size)
         return false;
     m_offset = m_next;
-    m_type = qFromLittleEndian<quint16>(base + m_offset);
+    m_type = le16(base + m_offset);
     for (qint64 at = m_offset;;) {
-        const int n = qFromLittleEndian<quint16>(base + at + 2);
+        const int n = le16(base + at + 2);
         if (at + 4 + n > size) {
             m_damaged = true;
             return false;
@@ -156,7 +157,7 @@ bool RecordReader::next()
         m_pieces.push_back(RecordPiece {base + at + 4, n});
         at += 4 + n;
         m_next = at;
-        if (at + 4 > size || qFromLittleEndian<quint16>(base + at) != biff::Continue)
+        if (at + 4 > size || le16(base + at) != biff::Continue)
             return true;
     }
 }
@@ -265,8 +266,9 @@ QTextCodec *codecForCodePage(int codePage)
     QTextCodec *codec = QTextCodec::codecForName(name);
     if (!codec && codePage == 874)
         codec = QTextCodec::codecForName("TIS-620");
-    // Without a CODEPAGE record, or with one no codec knows: Windows' western code page.
-    return codec ? codec : QTextCodec::codecForName("windows-1252");
+    if (!codec && codePage == 367)
+        codec = QTextCodec::codecForName("windows-1252"); // ASCII is part of it
+    return codec;
 }
 
 } // namespace detail

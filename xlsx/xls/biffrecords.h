@@ -119,7 +119,7 @@ bool readUnicodeString(RecordCursor &c, bool longLength, QString *out);
 // workbook's code page.
 bool readByteString(RecordCursor &c, bool longLength, QTextCodec *codec, QString *out);
 
-// The text codec of a BIFF5 workbook's CODEPAGE.
+// The text codec of a BIFF5 workbook's CODEPAGE; null for one no codec knows.
 QTextCodec *codecForCodePage(int codePage);
 // Text in a code page: GBK text that GBK cannot decode is tried as GB18030.
 QString decodeCodePage(QTextCodec *codec, const QByteArray &bytes);

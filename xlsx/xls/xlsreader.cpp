@@ -1,16 +1,16 @@
 #include "xls/xlsreader.h"
 
 #include "cfb/compoundfile.h"
+#include "core/celltext.h"
 #include "core/limits.h"
+#include "core/littleendian.h"
 #include "core/readbudget.h"
 #include "xls/biffrecords.h"
 
 #include <QTextCodec>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace QXlsx {
 namespace detail {
@@ -20,26 +20,9 @@ namespace {
 constexpr quint16 Biff8Version = 0x0600;
 constexpr quint16 Biff5Version = 0x0500;
 
-quint16 u16(const uchar *p)
-{
-    return qFromLittleEndian<quint16>(p);
-}
-
-quint32 u32(const uchar *p)
-{
-    return qFromLittleEndian<quint32>(p);
-}
-
-double f64Bits(quint64 bits)
-{
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
 double f64(const uchar *p)
 {
-    return f64Bits(qFromLittleEndian<quint64>(p));
+    return doubleFromBits(le64(p));
 }
 
 QVariant number(double d)
@@ -51,19 +34,8 @@ QVariant number(double d)
 // to be divided by 100.
 double rkValue(quint32 rk)
 {
-    const double d = rk & 0x02 ? double(qint32(rk) >> 2) : f64Bits(quint64(rk & 0xFFFFFFFCu) << 32);
+    const double d = rk & 0x02 ? double(qint32(rk) >> 2) : doubleFromBits(quint64(rk & 0xFFFFFFFCu) << 32);
     return rk & 0x01 ? d / 100 : d;
-}
-
-// Text kept of a cell: at most what a spreadsheet program holds in one.
-QString cellText(QString text)
-{
-    if (text.size() > limits::CellText) {
-        text.truncate(limits::CellText);
-        if (text.at(text.size() - 1).isHighSurrogate())
-            text.chop(1);
-    }
-    return text;
 }
 
 QVariant errorValue(quint8 code)
@@ -184,7 +156,7 @@ bool BookReader::readGlobals(Workbook *book)
     RecordReader r(m_stream);
     if (!r.seek(0) || r.type() != biff::Bof || r.size() < 4)
         return damaged(0);
-    const quint16 version = u16(r.data());
+    const quint16 version = le16(r.data());
     m_biff8 = version == Biff8Version || (version != Biff5Version && m_part == QLatin1String("Workbook"));
     if (!m_biff8)
         m_codec = codecForCodePage(1252);
@@ -199,20 +171,28 @@ bool BookReader::readGlobals(Workbook *book)
         case biff::CodePage:
             if (size < 2)
                 return damaged(r.offset());
-            if (!m_biff8)
-                m_codec = codecForCodePage(u16(d));
+            if (m_biff8)
+                break; // its text is UTF-16
+            m_codec = codecForCodePage(le16(d));
+            if (!m_codec) {
+                // Its text would be read as another code page's.
+                ReadError e = ReadError::at(ReadError::UnsupportedCodePage, m_part, r.offset());
+                e.detail = QString::number(le16(d));
+                setReadError(m_error, e);
+                return false;
+            }
             break;
         case biff::DateMode:
             if (size < 2)
                 return damaged(r.offset());
-            book->date1904 = u16(d) != 0;
+            book->date1904 = le16(d) != 0;
             break;
         case biff::Window1:
             // The first window is the one a spreadsheet program opens with.
             if (size >= 14 && !window) {
                 window = true;
-                book->activeTab = u16(d + 10);
-                book->firstSheet = u16(d + 12);
+                book->activeTab = le16(d + 10);
+                book->firstSheet = le16(d + 12);
             }
             break;
         case biff::BoundSheet:
@@ -335,12 +315,12 @@ bool BookReader::readSheet(qint64 offset, Sheet *sheet)
 bool BookReader::add(Sheet *sheet, const RecordReader &r, int columnOffset, QVariant value)
 {
     m_pendingString = -1;
-    const int column = u16(r.data() + 2) + columnOffset;
+    const int column = le16(r.data() + 2) + columnOffset;
     if (column >= limits::Columns)
         return damaged(r.offset());
     if (!m_budget.charge(ReadError::Cells))
         return limitReached();
-    const int row = u16(r.data()) + 1;
+    const int row = le16(r.data()) + 1;
     auto &cells = sheet->cells;
     if (!cells.empty()) {
         const CellEntry &last = cells.back();
@@ -391,13 +371,13 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
     case biff::Number:
         return need(14) && cell(number(f64(d + 6)));
     case biff::Rk:
-        return need(10) && cell(number(rkValue(u32(d + 6))));
+        return need(10) && cell(number(rkValue(le32(d + 6))));
     case biff::MulRk: {
         if (!need(12))
             return false;
         const int n = (size - 6) / 6;
         for (int i = 0; i < n; ++i) {
-            if (!add(sheet, r, i, number(rkValue(u32(d + 6 + 6 * i)))))
+            if (!add(sheet, r, i, number(rkValue(le32(d + 6 + 6 * i)))))
                 return false;
         }
         return true;
@@ -417,8 +397,10 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
     case biff::LabelSst: {
         if (!need(10))
             return false;
-        const quint32 index = u32(d + 6);
-        return cell(index < quint32(m_strings.size()) ? QVariant(m_strings.at(int(index))) : QVariant());
+        // An index past the strings read (or an SST that holds fewer than
+        // the cells use) would leave the cell silently empty.
+        const quint32 index = le32(d + 6);
+        return (index < quint32(m_strings.size()) || damaged(r.offset())) && cell(m_strings.at(int(index)));
     }
     case biff::Label:
     case biff::RString: {
@@ -434,7 +416,7 @@ bool BookReader::readCell(const RecordReader &r, Sheet *sheet)
             return false;
         // A result that is no number is marked by 0xFFFF in the top bytes
         // of the double; its first byte tells the kind.
-        if (u16(d + 12) != 0xFFFF)
+        if (le16(d + 12) != 0xFFFF)
             return cell(number(f64(d + 6)));
         switch (d[6]) {
         case 0:

@@ -5,18 +5,24 @@
 namespace QXlsx {
 namespace detail {
 
-ReadError entryError(const EntryReader &entry, bool partCap, const QString &part)
+ReadError entryError(const EntryReader &entry, ReadError::Limit partLimit, const QString &part)
 {
     switch (entry.failure()) {
     case EntryReader::PastCap:
-        return ReadError::reached(partCap ? ReadError::PartBytes : ReadError::InflatedBytes, part);
+        return ReadError::reached(partLimit, part);
     case EntryReader::PastRatio:
         return ReadError::reached(ReadError::InflateRatio, part);
     case EntryReader::Encrypted:
         return ReadError::at(ReadError::Encrypted, part, entry.failureOffset());
+    case EntryReader::Unsupported: {
+        ReadError e = ReadError::at(ReadError::UnsupportedMethod, part, entry.failureOffset());
+        e.detail = QString::number(entry.method());
+        return e;
+    }
+    case EntryReader::OutOfMemory:
+        return ReadError::at(ReadError::OutOfMemory, part, entry.failureOffset());
     case EntryReader::NoFailure:
     case EntryReader::Damaged:
-    case EntryReader::Unsupported:
         break;
     }
     return ReadError::at(ReadError::DamagedZip, part, entry.failureOffset());

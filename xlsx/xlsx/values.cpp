@@ -1,5 +1,6 @@
 #include "xlsx/values.h"
 
+#include "core/celltext.h"
 #include "core/limits.h"
 
 #include <charconv>
@@ -20,19 +21,6 @@ int hexValue(QChar c)
     if (u >= 'A' && u <= 'F')
         return u - 'A' + 10;
     return -1;
-}
-
-// At most the text a cell keeps; a character cut in two goes.
-QString cellText(QString text, bool cut)
-{
-    if (cut && text.endsWith(QChar(0xfffd)))
-        text.chop(1);
-    if (text.size() > limits::CellText) {
-        text.truncate(limits::CellText);
-        if (text.at(text.size() - 1).isHighSurrogate())
-            text.chop(1);
-    }
-    return text;
 }
 
 QString unescape(const std::string &utf8)
@@ -169,7 +157,11 @@ void appendCapped(const XmlReader &x, std::string *out)
 // Strings in a workbook carry characters XML cannot hold as _xHHHH_.
 QString unescapeText(const std::string &utf8)
 {
-    return cellText(unescape(utf8), utf8.size() >= size_t(limits::CellTextBytes));
+    QString text = unescape(utf8);
+    // Bytes cut at the cap may have cut a character in two.
+    if (utf8.size() >= size_t(limits::CellTextBytes) && text.endsWith(QChar(0xfffd)))
+        text.chop(1);
+    return cellText(std::move(text));
 }
 
 } // namespace detail

@@ -1,15 +1,13 @@
 #include "xlsx/workbookreader.h"
 
-#include "core/limits.h"
 #include "xlsx/partreader.h"
 #include "xlsx/relationships.h"
 #include "xlsx/sharedstrings.h"
 #include "xlsx/sheetparser.h"
 #include "xlsx/workbookpart.h"
 
+#include <QHash>
 #include <QVector>
-
-#include <algorithm>
 
 namespace QXlsx {
 namespace detail {
@@ -23,6 +21,7 @@ struct BookParts
     WorkbookInfo info;
     QString relsName;
     Relationships rels;
+    QHash<QString, size_t> relIndex; // the first of rels with each id
     QVector<QString> strings;
 };
 
@@ -36,7 +35,7 @@ bool readBookParts(XlsxBook *book, PartReader &parts, BookParts *out)
     const int packageRelsEntry = package.find(packageRelsName);
     if (packageRelsEntry < 0)
         return parts.missing(packageRelsName);
-    if (!parts.read(packageRelsEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &packageRels); }))
+    if (!parts.read(packageRelsEntry, ReadError::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &packageRels); }))
         return false;
     const Relationship *office = findRelationship(packageRels, "officeDocument");
     if (!office)
@@ -46,22 +45,27 @@ bool readBookParts(XlsxBook *book, PartReader &parts, BookParts *out)
     if (book->workbookEntry < 0)
         return parts.missing(out->workbookName);
 
-    if (!parts.read(book->workbookEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseWorkbook(x, &out->info, parts.budget()); }))
+    if (!parts.read(book->workbookEntry, ReadError::OtherPartBytes, [&](XmlReader &x) { return parseWorkbook(x, &out->info, parts.budget()); }))
         return false;
     if (out->info.sheets.empty())
         return parts.missing(out->workbookName);
 
     out->relsName = relationshipsPart(out->workbookName);
     const int relsEntry = findPart(package, out->relsName);
-    if (relsEntry >= 0 && !parts.read(relsEntry, limits::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &out->rels); }))
+    if (relsEntry >= 0 && !parts.read(relsEntry, ReadError::OtherPartBytes, [&](XmlReader &x) { return parseRelationships(x, &out->rels); }))
         return false;
+    out->relIndex.reserve(int(out->rels.size()));
+    for (size_t i = 0; i < out->rels.size(); ++i) {
+        if (!out->relIndex.contains(out->rels[i].id))
+            out->relIndex.insert(out->rels[i].id, i);
+    }
 
     if (const Relationship *shared = findRelationship(out->rels, "sharedStrings")) {
         const QString name = resolveTarget(out->workbookName, shared->target);
         const int entry = findPart(package, name);
         if (entry < 0)
             return parts.missing(name);
-        if (!parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) { return parseSharedStrings(x, &out->strings, parts.budget()); }))
+        if (!parts.read(entry, ReadError::PartBytes, [&](XmlReader &x) { return parseSharedStrings(x, &out->strings, parts.budget()); }))
             return false;
     }
     return true;
@@ -77,28 +81,27 @@ bool readSheet(XlsxBook *book, PartReader &parts, const BookParts &bookParts, si
     SheetPart &part = book->parts[i];
     sheet.name = ref.name;
     sheet.hidden = ref.hidden;
-    const Relationships &rels = bookParts.rels;
-    const auto rel = std::find_if(rels.begin(), rels.end(), [&](const Relationship &r) { return r.id == ref.relId; });
-    if (rel == rels.end())
+    const auto found = bookParts.relIndex.constFind(ref.relId);
+    if (found == bookParts.relIndex.constEnd())
         return parts.missing(bookParts.relsName);
+    const Relationship *rel = &bookParts.rels[*found];
     const QString name = resolveTarget(bookParts.workbookName, rel->target);
     const int entry = rel->external ? -1 : findPart(package, name);
     if (!hasType(*rel, "worksheet")) {
-        // No cells to read, only its views; a part that does not read is left alone.
-        ReadError ignored;
-        PartReader views(package, &ignored);
-        if (entry >= 0 && views.read(entry, limits::OtherPartBytes, [&](XmlReader &x) { return readViews(x, &part); }))
+        // No cells to read, only its views; a part that does not read is left
+        // alone, but what it inflated counts all the same.
+        if (entry >= 0 && parts.readOptional(entry, ReadError::OtherPartBytes, [&](XmlReader &x) { return readViews(x, &part); }))
             part.entry = entry;
         else
             part = SheetPart();
-        return true;
+        return !parts.failed();
     }
     if (entry < 0)
         return parts.missing(name);
     sheet.worksheet = true;
     part.entry = entry;
     const bool date1904 = bookParts.info.date1904;
-    return parts.read(entry, limits::SheetPartBytes, [&](XmlReader &x) {
+    return parts.read(entry, ReadError::PartBytes, [&](XmlReader &x) {
         return parseSheet(x, &sheet, &part, bookParts.strings, parts.budget(), date1904);
     });
 }

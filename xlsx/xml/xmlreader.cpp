@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace QXlsx {
 namespace detail {
@@ -302,11 +303,7 @@ XmlReader::Token XmlReader::next()
     if (m_failed)
         return Invalid;
     if (m_closePending) {
-        m_names.resize(m_nameStarts.back());
-        m_nameStarts.pop_back();
-        while (!m_namespaces.empty() && m_namespaces.back().depth == m_depth)
-            m_namespaces.pop_back();
-        --m_depth;
+        closeElement();
         m_closePending = false;
     }
     if (m_emptyPending) {
@@ -519,8 +516,52 @@ void XmlReader::openElement(size_t nameEnd)
         if (a.nameLength > 5)
             ns.prefix.assign(b + a.name + 6, a.nameLength - 6);
         decodeValue(a, &ns.uri);
+        const auto slot = m_innermost.emplace(ns.prefix, m_namespaces.size());
+        ns.shadowed = slot.second ? NoNamespace : slot.first->second;
+        slot.first->second = m_namespaces.size();
         m_namespaces.push_back(std::move(ns));
     }
+}
+
+// The element at m_depth closes: its name and the namespaces it declared go.
+void XmlReader::closeElement()
+{
+    m_names.resize(m_nameStarts.back());
+    m_nameStarts.pop_back();
+    while (!m_namespaces.empty() && m_namespaces.back().depth == m_depth) {
+        const Namespace &ns = m_namespaces.back();
+        if (ns.shadowed == NoNamespace)
+            m_innermost.erase(ns.prefix);
+        else
+            m_innermost[ns.prefix] = ns.shadowed;
+        m_namespaces.pop_back();
+    }
+    --m_depth;
+}
+
+// No two attributes of the start tag just read have the same name: compared
+// pairwise for the few most tags have, sorted for many, so that a tag of a
+// million attributes costs about what reading it does.
+bool XmlReader::uniqueAttributes() const
+{
+    const char *b = m_buf.data();
+    const size_t n = m_attributes.size();
+    const auto name = [b](const Attribute &a) { return std::string_view(b + a.name, a.nameLength); };
+    if (n <= 8) {
+        for (size_t i = 1; i < n; ++i) {
+            for (size_t k = 0; k < i; ++k) {
+                if (name(m_attributes[i]) == name(m_attributes[k]))
+                    return false;
+            }
+        }
+        return true;
+    }
+    std::vector<std::string_view> names;
+    names.reserve(n);
+    for (const Attribute &a : m_attributes)
+        names.push_back(name(a));
+    std::sort(names.begin(), names.end());
+    return std::adjacent_find(names.begin(), names.end()) == names.end();
 }
 
 XmlReader::Step XmlReader::readStartTag()
@@ -560,14 +601,16 @@ XmlReader::Step XmlReader::readStartTag()
         step = readAttribute(&i, &a);
         if (step != Done)
             return step;
-        for (const Attribute &other : m_attributes) {
-            if (other.nameLength == a.nameLength && std::memcmp(b + other.name, b + a.name, a.nameLength) == 0)
-                return Bad;
-        }
         m_attributes.push_back(a);
     }
     if (m_depth == 0 && m_rootSeen)
         return Bad; // a second root
+    if (!uniqueAttributes())
+        return Bad;
+    if (m_depth >= limits::XmlDepth) {
+        m_limit = ReadError::XmlDepth;
+        return Bad;
+    }
     openElement(nameEnd);
     m_emptyPending = empty;
     m_pos = i;
@@ -710,11 +753,8 @@ bool XmlReader::attribute(const char *name, QString *value) const
 
 const std::string *XmlReader::namespaceUri(const char *prefix, size_t length) const
 {
-    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
-        if (it->prefix.size() == length && std::memcmp(it->prefix.data(), prefix, length) == 0)
-            return &it->uri;
-    }
-    return nullptr;
+    const auto it = m_innermost.find(std::string(prefix, length));
+    return it == m_innermost.end() ? nullptr : &m_namespaces[it->second].uri;
 }
 
 bool XmlReader::attribute(const char *const *namespaces, int count, const char *local, std::string *value) const

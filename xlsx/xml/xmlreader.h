@@ -5,11 +5,14 @@
 // well-formed, and hands out element names, attributes and text without
 // building strings it is not asked for.
 
+#include "readerror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace QXlsx {
@@ -45,6 +48,8 @@ public:
     // How far into the document reading has got, in bytes (of its UTF-8
     // form, for a document converted from another encoding).
     qint64 offset() const { return m_dropped + qint64(m_pos); }
+    // The limit the document ran into, when that is why it was Invalid.
+    ReadError::Limit limitReached() const { return m_limit; }
 
     // Appends the text just read (references resolved, line ends normalised).
     void appendText(std::string *out) const;
@@ -61,7 +66,9 @@ private:
     {
         int depth;
         std::string prefix, uri;
+        size_t shadowed; // the binding of the prefix this one hides, or NoNamespace
     };
+    static constexpr size_t NoNamespace = size_t(-1);
 
     bool fill();
     bool startDocument();
@@ -69,7 +76,9 @@ private:
     Step readMarkup(Token *token);
     Step scanName(size_t from, size_t *end) const;
     Step readAttribute(size_t *at, Attribute *a) const;
+    bool uniqueAttributes() const;
     void openElement(size_t nameEnd);
+    void closeElement();
     Step readStartTag();
     Step readEndTag();
     Step readText(Token *token);
@@ -91,6 +100,8 @@ private:
     std::string m_names; // the open elements' qualified names, one after another
     std::vector<size_t> m_nameStarts;
     std::vector<Namespace> m_namespaces;
+    std::unordered_map<std::string, size_t> m_innermost; // prefix -> its binding in scope
+    ReadError::Limit m_limit = ReadError::NoLimit;
 
     size_t m_name = 0, m_nameLength = 0, m_localName = 0;
     std::vector<Attribute> m_attributes;

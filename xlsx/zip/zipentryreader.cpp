@@ -33,9 +33,10 @@ EntryReader::EntryReader(const QByteArray &bytes, const ZipEntryLayout &entry, q
         fail(Unsupported, entry.local);
     } else {
         m_z.reset(new z_stream_s {});
-        if (inflateInit2(m_z.get(), -MAX_WBITS) != Z_OK) {
+        const int result = inflateInit2(m_z.get(), -MAX_WBITS);
+        if (result != Z_OK) {
             m_z.reset();
-            fail(Damaged, entry.local);
+            fail(result == Z_MEM_ERROR ? OutOfMemory : Damaged, entry.local);
         }
     }
 }
@@ -78,7 +79,7 @@ qint64 EntryReader::produce(char *out, qint64 room)
         if (result == Z_STREAM_END) {
             m_streamEnded = true;
         } else if (result != Z_OK) { // Z_BUF_ERROR here: the stored bytes ran out first
-            fail(Damaged, m_entry.data + qint64(m_read));
+            fail(result == Z_MEM_ERROR ? OutOfMemory : Damaged, m_entry.data + qint64(m_read));
             return -1;
         }
     }

@@ -31,6 +31,7 @@ public:
         Unsupported, // a compression method other than stored and deflated
         PastCap,
         PastRatio,
+        OutOfMemory, // zlib could not have the memory it needs
     };
 
     EntryReader(const QByteArray &bytes, const ZipEntryLayout &entry, qint64 cap);
@@ -46,6 +47,7 @@ public:
     // not inflate, else the entry's local header.
     qint64 failureOffset() const { return m_failureOffset; }
     qint64 inflated() const { return m_inflated; }
+    quint16 method() const { return m_entry.record.method(); }
 
 private:
     bool fail(Failure failure, qint64 offset);

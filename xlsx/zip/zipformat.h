@@ -4,7 +4,8 @@
 // sizes, field offsets and flags, named once for the layout reader, the entry
 // reader and the writer. Every number is little-endian.
 
-#include <QtEndian>
+#include "core/littleendian.h"
+
 #include <QtGlobal>
 
 namespace QXlsx {
@@ -69,8 +70,6 @@ constexpr int NameLength = 28;
 constexpr int ExtraLength = 30;
 constexpr int CommentLength = 32;
 constexpr int DiskStart = 34;
-constexpr int InternalAttributes = 36;
-constexpr int ExternalAttributes = 38;
 constexpr int LocalOffset = 42;
 constexpr int Size = 46;
 } // namespace central
@@ -118,21 +117,6 @@ constexpr int Size = 20;
 namespace descriptor {
 constexpr char Signature[] = "PK\7\x08";
 } // namespace descriptor
-
-inline quint16 le16(const char *p)
-{
-    return qFromLittleEndian<quint16>(p);
-}
-
-inline quint32 le32(const char *p)
-{
-    return qFromLittleEndian<quint32>(p);
-}
-
-inline quint64 le64(const char *p)
-{
-    return qFromLittleEndian<quint64>(p);
-}
 
 } // namespace zip
 } // namespace detail

@@ -34,9 +34,9 @@ struct CentralRecord
     QByteArray extra;
     QByteArray comment;
 
-    quint16 flags() const { return zip::le16(fixed.constData() + zip::central::Flags); }
-    quint16 method() const { return zip::le16(fixed.constData() + zip::central::Method); }
-    quint32 crc() const { return zip::le32(fixed.constData() + zip::central::Crc); }
+    quint16 flags() const { return le16(fixed.constData() + zip::central::Flags); }
+    quint16 method() const { return le16(fixed.constData() + zip::central::Method); }
+    quint32 crc() const { return le32(fixed.constData() + zip::central::Crc); }
 
     // The fields a zip64 extra block may hold, in the order it holds them.
     enum Field { Uncompressed, Compressed, LocalOffset, DiskStart };

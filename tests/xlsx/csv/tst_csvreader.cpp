@@ -22,6 +22,8 @@ private slots:
     void quotesAndLineEnds();
     void encodings_data();
     void encodings();
+    void strayBytes_data();
+    void strayBytes();
     void gb18030FourByteSequences_data();
     void gb18030FourByteSequences();
     void sheetIsNamedAfterTheFile_data();
@@ -145,6 +147,27 @@ void TestCsvReader::encodings()
     QCOMPARE(read(bytes), (QStringList{"1,1 s:名称", "1,2 s:数量", "1,3 s:日期",
                                        "2,1 s:继电器 “甲”", "2,2 n:7", "2,3 n:45296",
                                        "3,1 s:𠀀", "3,2 n:2.5"}));
+}
+
+void TestCsvReader::strayBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("line");
+    QTest::newRow("a Latin-1 line") << QByteArray("A1,继电器柜,主控\nZ\xfcrich\n") << 2;
+    QTest::newRow("marked as UTF-8") << QByteArray("\xEF\xBB\xBF" "a\r\nb\r\nc,\xc3\x28\r\n") << 3;
+    QTest::newRow("in a field over two lines") << QByteArray("K1,\"继电器\n柜\xe7\",主控\nK2,\"x\"\n") << 2;
+}
+
+// A file that is UTF-8 but for a few bytes is not read as GB18030 (every
+// field garbled): it is refused at the line of the first stray byte.
+void TestCsvReader::strayBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, line);
+    QXlsx::ReadError error;
+    QVERIFY(!QXlsx::detail::readCsv(bytes, QStringLiteral("device"), &error));
+    QCOMPARE(int(error.kind), int(QXlsx::ReadError::BrokenUtf8));
+    QCOMPARE(error.line, line);
 }
 
 void TestCsvReader::gb18030FourByteSequences_data()

@@ -492,6 +492,16 @@ void TestXlsReader::refused_data()
         QVERIFY(cell > 0);
         qToLittleEndian(quint16(0x4000), bytes.data() + cell + 6);
         QTest::newRow("cell past the last column") << bytes << ReadError::DamagedRecord;
+        bytes = good;
+        qToLittleEndian(quint32(0x7FFF0000), bytes.data() + cell + 10);
+        QTest::newRow("shared string past the SST") << bytes << ReadError::DamagedRecord;
+    }
+    {
+        QByteArray bytes = readFile(fixture("gb18030_95.xls"));
+        const int codePage = bytes.indexOf(QByteArray("\x42\x00\x02\x00\xA8\x03", 6)); // 936
+        QVERIFY(codePage > 0);
+        qToLittleEndian(quint16(12345), bytes.data() + codePage + 4);
+        QTest::newRow("code page 12345") << bytes << ReadError::UnsupportedCodePage;
     }
     QTest::newRow("text running past its record") << readFile(fixture("fuzz/xls-string-past-its-record.xls")) << ReadError::DamagedRecord;
     QTest::newRow("encrypted .xls") << readFile(fixture("locked.xls")) << ReadError::Encrypted;
@@ -514,6 +524,8 @@ void TestXlsReader::refused()
         QVERIFY(error.offset >= 0);
     if (kind == ReadError::DamagedRecord)
         QCOMPARE(error.part, QStringLiteral("Workbook"));
+    if (kind == ReadError::UnsupportedCodePage)
+        QCOMPARE(error.detail, QStringLiteral("12345"));
 }
 
 void TestXlsReader::limits_data()
