@@ -10,7 +10,7 @@ fixtures=(python3-openpyxl libreoffice-calc python3-uno gnumeric locales)
 bench=("${build[@]}" zint valgrind time python3-openpyxl libreoffice-calc zbar-tools imagemagick python3-zxing-cpp)
 # The Windows build (scripts/build-windows.sh) and its checks under Wine.
 windows=(cmake make g++ pkg-config dpkg-dev xz-utils bzip2 perl python3 g++-mingw-w64-x86-64-posix
-         mingw-w64-tools libz-mingw-w64-dev wine64 xvfb xdotool xclip zbar-tools python3-zxing-cpp imagemagick fonts-wqy-microhei
+         mingw-w64-tools libz-mingw-w64-dev wine64 xvfb xdotool zbar-tools python3-zxing-cpp imagemagick fonts-wqy-microhei
          fonts-dejavu-core python3-openpyxl python3-xlrd librsvg2-bin icoutils nsis)
 # The Debian package (scripts/build-deb.sh).
 deb=("${build[@]}" dpkg-dev)

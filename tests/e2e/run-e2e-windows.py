@@ -17,11 +17,13 @@ Start-menu shortcut at 96 and at 192 DPI, and uninstalls it.
 Exits 77 (skipped) when DIR holds no kestrova.exe, or for --units no tests.
 --build-win64 defaults to build-win64 in the source folder; --scratch (wiped
 first) to a temporary folder kept only when the run fails.
-Needs wine64, Xvfb, xdotool, xclip, ImageMagick, zbarimg, python3-zxing-cpp,
-python3-openpyxl and, for --setup, icoutils.
+Needs wine64, the MinGW-w64 C compiler (for tests/e2e/winprobe.c, which reads
+the dialogs and the clipboard from inside Wine), Xvfb, xdotool, ImageMagick,
+zbarimg, python3-zxing-cpp, python3-openpyxl and, for --setup, icoutils.
 """
 import argparse
 import getpass
+import json
 import os
 import re
 import shutil
@@ -44,6 +46,12 @@ SKIPPED = 77
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 WINE_START_TIMEOUT = 120
+MINGW_CC = "x86_64-w64-mingw32-gcc"
+PROBE_SOURCE = Path(__file__).with_name("winprobe.c")
+# A key or click whose effect has not shown within ATTEMPT_TIMEOUT seconds
+# is sent again, up to ATTEMPTS times in all.
+ATTEMPTS = 3
+ATTEMPT_TIMEOUT = 5
 
 # The unit tests that need nothing but the build and the host bridge.
 UNIT_TESTS = ["tst_form", "tst_window", "tst_preview", "tst_export", "tst_dialoglook", "tst_renderer",
@@ -104,7 +112,8 @@ class WindowsRun(Desktop):
         self.work = scratch / "work"
         self.app_dir = None
         self.app_log = scratch / "kestrova.log"
-        self.clipboard = None
+        self.probe_exe = None
+        self.state = None
         self.window = None
         self.size = None
         self.user = getpass.getuser()
@@ -162,48 +171,81 @@ class WindowsRun(Desktop):
                                         stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
 
     def stop(self):
-        if self.clipboard and self.clipboard.poll() is None:
-            self.clipboard.kill()
-            self.clipboard.wait()
         super().stop()
         if self.display:
             subprocess.run([WINESERVER, "-k"], env=self.wine_env(), check=False, timeout=30)
 
+    # --- what Wine shows ---------------------------------------------------
+
+    def build_probe(self):
+        """Builds tests/e2e/winprobe.c, which reads from inside Wine what X does
+        not see: the controls of a dialog and Windows' own clipboard."""
+        compiler = shutil.which(MINGW_CC)
+        if not compiler:
+            raise Failure(f"no {MINGW_CC} to build {PROBE_SOURCE.name} (scripts/install-deps.sh windows installs it)")
+        self.probe_exe = self.scratch / "winprobe.exe"
+        done = subprocess.run([compiler, "-municode", "-O1", "-o", str(self.probe_exe), str(PROBE_SOURCE)],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise Failure(f"{PROBE_SOURCE.name} did not build:\n{done.stderr}")
+
+    def probe(self, *args):
+        # Wine's error messages kept, to tell why a probe failed.
+        env = dict(self.wine_env(), WINEDEBUG="fixme-all")
+        for attempt in range(1, ATTEMPTS + 1):
+            try:
+                done = subprocess.run([WINE, str(self.probe_exe), *args], env=env, capture_output=True,
+                                      stdin=subprocess.DEVNULL, timeout=STEP_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                raise Failure(f"winprobe {args[0]} got no answer within {STEP_TIMEOUT}s")
+            try:
+                return json.loads(done.stdout.decode())
+            except ValueError:
+                answer = (f"winprobe {args[0]} answered {done.stdout!r} (status {done.returncode}): "
+                          f"{done.stderr.decode(errors='replace')}")
+                say(answer)
+        raise Failure(answer)
+
+    @staticmethod
+    def shown(state):
+        """What a dialog's state (winprobe dialog) says, for the log and for failures."""
+        front = f"{state['front']!r} in front" + (f" saying {state['front_says']!r}" if state["front_says"] else "")
+        if not state["found"]:
+            return f"no such dialog; {front}"
+        focus = {"field": "the file name field", "filter": "the file type list"}.get(state["focus"], state["focus"])
+        return (f"the file name field holds {state['field']!r}, the keyboard is in {focus}, "
+                f"the file type is {state['type']!r}, the list shows {state['items']!r}; {front}")
+
     # --- keyboard and clipboard -------------------------------------------
 
-    def own_clipboard(self, text):
-        if self.clipboard and self.clipboard.poll() is None:
-            self.clipboard.kill()
-            self.clipboard.wait()
-        self.clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"],
-                                          env=dict(os.environ, DISPLAY=self.display), stdin=subprocess.PIPE,
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.clipboard.stdin.write(text.encode())
-        self.clipboard.stdin.close()
-        self.wait_for("the clipboard to take the text", lambda: self.clipboard_text() == text)
+    def set_clipboard(self, text):
+        """Puts text on Windows' clipboard from inside Wine. Text put on X's
+        clipboard reaches Wine's only once Wine's clipboard thread has taken
+        it in, and a paste that comes first gets the old text or nothing."""
+        if not self.probe("setclipboard", text)["set"]:
+            raise Failure(f"could not put {text!r} on the clipboard: {self.clipboard_text()!r} stays there")
+
+    def clipboard_text(self):
+        state = self.probe("clipboard")
+        return state["text"] if state["open"] else None
 
     def paste(self, text):
         """Puts text in through the clipboard: xdotool types non-ASCII
         characters wrongly into Wine's windows."""
-        self.own_clipboard(text)
+        self.set_clipboard(text)
         self.xdo("key", "ctrl+v")
 
-    def paste_into_field(self, text):
-        """Replaces the text of the field that has the keyboard, and copies
-        it back to see that Wine took the clipboard's new text."""
-        for attempt in range(3):
-            self.own_clipboard(text)
-            self.xdo("key", "End", "shift+Home", "ctrl+v", "End", "shift+Home", "ctrl+c")
+    def retry(self, what, act, check, found=None):
+        """Does act() and waits for check() to see its effect; does it again
+        when the effect does not appear, up to ATTEMPTS times in all."""
+        for attempt in range(1, ATTEMPTS + 1):
+            act()
             try:
-                self.wait_for("the field to hold the text", lambda: self.clipboard_text() == text, timeout=3)
-                return
-            except Failure:
-                say(f"the field holds {self.clipboard_text()!r}; pasting again")
-        raise Failure(f"could not put {text!r} into the field")
-
-    def clipboard_text(self):
-        shown = self.tool("xclip", "-selection", "clipboard", "-o", check=False)
-        return shown.stdout.decode(errors="replace") if shown.returncode == 0 else None
+                return self.wait_for(what, check, ATTEMPT_TIMEOUT, found)
+            except Failure as failure:
+                if attempt == ATTEMPTS or self.app.poll() is not None:
+                    raise Failure(f"{failure} (tried {attempt} times)")
+                say(f"{failure}; again")
 
     def read_box(self, title, timeout=STEP_TIMEOUT):
         """A Qt message box on Windows copies its title, text and buttons on
@@ -212,10 +254,12 @@ class WindowsRun(Desktop):
         self.focus(box)
         # Something else in the clipboard first, so that the copy is seen to arrive.
         marker = f"(nothing copied from {title})"
-        self.own_clipboard(marker)
-        self.xdo("key", "ctrl+c")
-        copied = self.wait_for(f'the text of "{title}"', lambda: (self.clipboard_text() or marker) != marker and
-                               self.clipboard_text())
+        self.set_clipboard(marker)
+
+        def new_text():
+            text = self.clipboard_text()
+            return text if text not in (None, marker) else None
+        copied = self.retry(f'the text of "{title}"', lambda: self.xdo("key", "ctrl+c"), new_text)
         parts = [p.strip("\n") for p in copied.replace("\r\n", "\n").split("---------------------------\n")]
         parts = [p for p in parts if p]
         if len(parts) < 3 or parts[0] != title:
@@ -233,20 +277,109 @@ class WindowsRun(Desktop):
         self.expect(f'the buttons of "{title}"', shown_buttons, buttons)
         self.answer_box(box, title, keys)
 
-    def file_dialog(self, title, path, filter_steps=0):
-        """Puts a Windows path into Windows' file dialog and accepts it;
-        filter_steps first moves the file type list down that far."""
+    # --- Windows' file dialogs --------------------------------------------
+    # Every key goes in only once the dialog shows it will land where meant,
+    # and its effect is read back from the dialog before the next one.
+
+    def dialog(self, title):
+        """The state of the file dialog (winprobe dialog), kept for failures."""
+        self.state = self.probe("dialog", title)
+        return self.state
+
+    def keys_to_field(self, title):
+        """Waits until the dialog is in front with the keyboard in its file name
+        field; clicks into the field when the keyboard is elsewhere."""
+        def click_field():
+            state = self.state
+            if state and state["found"] and (state["focus"] != "field" or state["front"] != title):
+                left, top, right, bottom = state["field_rect"]
+                say(f"clicking into the file name field: {self.shown(state)}")
+                self.xdo("mousemove", str((left + right) // 2), str((top + bottom) // 2))
+                self.xdo("click", "1")
+
+        began, first = time.monotonic(), []
+
+        def ready():
+            state = self.dialog(title)
+            if state["found"] and state["front"] == title and state["focus"] == "field":
+                return True
+            first[:1] = first[:1] or [state]
+            return False
+        self.retry(f'"{title}" to take keys in its file name field', click_field, ready,
+                   lambda: self.shown(self.state))
+        if first:
+            # Keys sent before this moment would have gone astray.
+            say(f'"{title}" took keys in its file name field after {time.monotonic() - began:.1f}s; '
+                f'before: {self.shown(first[0])}')
+
+    def choose_file_type(self, title, wanted):
+        """Moves the file type list to wanted one key at a time (Tab into it,
+        Down or Up, Shift+Tab back), each key's effect seen before the next."""
+        state = self.state
+        for _ in range(2 * len(state["types"]) + 2 * ATTEMPTS):
+            if not state["found"]:
+                raise Failure(f'"{title}" went away while its file type was chosen: {self.shown(state)}')
+            if state["type"] == wanted and state["focus"] == "field":
+                say(f'ok: the file type of "{title}" is {wanted}')
+                return
+            if wanted not in state["types"]:
+                raise Failure(f'"{title}" offers no file type {wanted!r}, only {state["types"]}')
+            if state["focus"] == "filter":
+                types = state["types"]
+                key = ("shift+Tab" if state["type"] == wanted else
+                       "Down" if state["type"] not in types or types.index(wanted) > types.index(state["type"])
+                       else "Up")
+            else:
+                self.keys_to_field(title)
+                key = "Tab"
+            before = (self.state["type"], self.state["focus"])
+            self.xdo("key", key)
+            try:
+                state = self.wait_for(f"{key} to show in \"{title}\"",
+                                      lambda: (self.dialog(title)["type"], self.state["focus"]) != before
+                                      and self.state, ATTEMPT_TIMEOUT, lambda: self.shown(self.state))
+            except Failure as failure:
+                say(f"{failure}; again")
+                state = self.state
+        raise Failure(f'the file type of "{title}" did not become {wanted!r}: {self.shown(self.state)}')
+
+    def fill_field(self, title, text):
+        """Replaces the text of the file name field by pasting, until the field
+        is read back holding text with the keyboard still in it."""
+        def paste():
+            self.keys_to_field(title)
+            self.set_clipboard(text)
+            self.xdo("key", "End", "shift+Home", "ctrl+v")
+
+        def holds():
+            state = self.dialog(title)
+            return state["found"] and state["field"] == text and state["focus"] == "field" and state["front"] == title
+        self.retry(f'the file name field of "{title}" to hold {text!r}', paste, holds, lambda: self.shown(self.state))
+
+    def file_dialog(self, title, path, file_type=None):
+        """Puts a Windows path into Windows' file dialog and accepts it; with
+        file_type, first picks that entry of the file type list."""
         dialog = self.wait_window(title)
         self.focus(dialog)
-        if filter_steps:
-            # The file type list follows the name field.
-            self.xdo("key", "Tab")
-            self.xdo("key", *["Down"] * filter_steps)
-            self.xdo("key", "shift+Tab")
+        self.state = None
+        self.keys_to_field(title)
+        if file_type:
+            self.choose_file_type(title, file_type)
         say(f"choosing {path}")
-        self.paste_into_field(path)
-        self.xdo("key", "Return")
-        self.wait_gone(title, dialog)
+        for attempt in range(1, ATTEMPTS + 1):
+            self.fill_field(title, path)
+            self.xdo("key", "Return")
+            try:
+                self.wait_for(f'"{title}" to close', lambda: dialog not in self.windows(title),
+                              found=lambda: self.shown(self.dialog(title)))
+                return
+            except Failure as failure:
+                # Again only while the dialog, still in front, shows that it
+                # dropped the path or took no notice of Return.
+                state = self.state
+                if attempt == ATTEMPTS or not state["found"] or state["front"] != title:
+                    raise
+                say(f"{failure}; " + ("pressing Return again" if state["field"] == path else "filling the field again"))
 
     # --- the run ---------------------------------------------------------
 
@@ -269,10 +402,10 @@ class WindowsRun(Desktop):
 
     def export(self):
         desktop = self.desktop()
-        for name, steps, kind in (("导出.png", 0, "PNG"), ("导出.jpg", 1, "JPEG")):
+        for name, file_type, kind in (("导出.png", "(*.png)", "PNG"), ("导出.jpg", "(*.jpg)", "JPEG")):
             target = desktop / name
             self.click(self.window, png_button_spot(*self.size))
-            self.file_dialog("保存文件", self.windows_path(target), steps)
+            self.file_dialog("保存文件", self.windows_path(target), file_type)
             if self.windows("警告"):
                 raise Failure('the export ended with a "警告" box')
             self.expect_box("提示", "二维码图片另存成功", ["打开图片", "取消"], ["Tab", "space"])
@@ -545,6 +678,7 @@ class WindowsRun(Desktop):
             self.run_units()
             return
         if self.setup:
+            self.build_probe()
             self.make_prefix()
             self.install()
             # Again over the installed copy, as a newer version would be.
@@ -556,6 +690,7 @@ class WindowsRun(Desktop):
             self.uninstall(entry)
             return
         self.unpack()
+        self.build_probe()
         self.make_prefix()
         self.start_kestrova()
         self.main_window()
