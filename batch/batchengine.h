@@ -58,7 +58,6 @@ struct BatchResult
     BatchReport report;
     QVector<WrittenImage> images; // in the order written
     int records = 0; // over the whole workbook
-    int done = 0; // records handled when the run ended
     int written = 0; // records that got their image
     bool cancelled = false;
     Save save = Save::NotTried;

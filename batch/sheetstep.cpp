@@ -96,10 +96,10 @@ bool BatchState::stopRequested()
 
 void BatchState::recordDone(bool written)
 {
-    ++m_result->done;
+    ++m_done;
     m_result->written += written;
-    if (m_observer && (m_sinceUpdate.elapsed() >= updateEveryMs || m_result->done == m_result->records)) {
-        m_observer->advanced(m_result->done, m_sheet);
+    if (m_observer && (m_sinceUpdate.elapsed() >= updateEveryMs || m_done == m_result->records)) {
+        m_observer->advanced(m_done, m_sheet);
         m_sinceUpdate.restart();
     }
 }

@@ -31,6 +31,7 @@ private:
     BatchObserver *m_observer;
     BatchResult *m_result;
     QString m_sheet;
+    int m_done = 0; // records handled so far
     QElapsedTimer m_sinceUpdate;
     QHash<QString, int> m_imageOfFile; // a file's identity -> its entry in result.images
 };

@@ -9,9 +9,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The programs shipped, in /usr/bin.
-programs=(kestrova kestrova-batch)
-
 maintainer=${DEB_MAINTAINER:-Kestrova developers <packages@kestrova.invalid>}
 build_dir=${1:-}
 out_dir=${2:-dist}
@@ -26,6 +23,7 @@ if [[ -z $build_dir ]]; then
         -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
     nice cmake --build "$build_dir" --parallel "${JOBS:-$(nproc)}"
 fi
+# The version, the copyright and the programs, as CMake has them.
 . "$build_dir/package-info.sh"
 arch=$(dpkg --print-architecture)
 
@@ -36,7 +34,7 @@ mkdir -p "$root/DEBIAN"
 chmod 755 "$root"
 DESTDIR=$root cmake --install "$build_dir" --prefix /usr >/dev/null
 
-# Exactly the programs named above, and each stripped of its debugging data.
+# Exactly the programs CMake names, and each stripped of its debugging data.
 installed=$(cd "$root/usr/bin" && ls | LC_ALL=C sort)
 wanted=$(printf '%s\n' "${programs[@]}" | LC_ALL=C sort)
 if [[ $installed != "$wanted" ]]; then

@@ -15,9 +15,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src_dir=$PWD
 
-# The programs shipped, side by side in the zip and the setup program.
-programs=(kestrova kestrova-batch)
-
 qt_version=5.15.8
 qrencode_version=4.1.1
 # Bump when the way the cached libraries are built changes.
@@ -165,6 +162,7 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DKESTROVA_TESTS=OFF \
 cmake --build "$build_dir" --parallel "$jobs"
 
 log "Packing"
+# The version, the publisher and the programs, as CMake has them.
 . "$build_dir/package-info.sh"
 name=kestrova-$version-win64
 stage=$build_dir/$name

@@ -53,9 +53,12 @@ BatchProgress::BatchProgress(QWidget *window)
     m_run.start();
 }
 
+// The dialog closes with the run, before its first message.
 BatchProgress::~BatchProgress()
 {
-    finish();
+    if (m_guarding)
+        qApp->removeEventFilter(this);
+    m_dialog.reset();
     m_window->removeEventFilter(this);
 }
 
@@ -98,15 +101,6 @@ void BatchProgress::show()
     // The keyboard goes to the dialog, so that Escape reaches it.
     m_dialog->raise();
     m_dialog->activateWindow();
-}
-
-void BatchProgress::finish()
-{
-    if (m_guarding) {
-        qApp->removeEventFilter(this);
-        m_guarding = false;
-    }
-    m_dialog.reset();
 }
 
 bool BatchProgress::eventFilter(QObject *watched, QEvent *event)

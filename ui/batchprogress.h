@@ -17,7 +17,8 @@ class QWidget;
 // second, shows the count over the whole workbook in a dialog over the window
 // with a "取消" button (Escape and the dialog's close button do the same).
 // Closing the window during the run stops it too; the window closes once the
-// run has ended. While the dialog is up, input reaches only the dialog.
+// run has ended. While the dialog is up, input reaches only the dialog. It
+// lives as long as the run; the dialog goes with it.
 class BatchProgress : public QObject, public BatchObserver
 {
 public:
@@ -30,8 +31,6 @@ public:
 
     // The window was asked to close during the run.
     bool closeRequested() const { return m_closeRequested; }
-    // Closes the dialog; call before the run's first message.
-    void finish();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
